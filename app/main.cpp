@@ -1,0 +1,18 @@
+#include "app/imageviewer.h"
+#include "app/startup.h"
+#include "platform/identity.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    cindrel::configureMapApiKey();
+    cindrel::applyApplicationIdentity();
+
+    auto *window = new ImageViewer;
+    window->showMaximized();
+    const int rc = app.exec();
+    delete window;
+    return rc;
+}

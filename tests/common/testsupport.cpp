@@ -1,0 +1,43 @@
+#include "testsupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace testsupport {
+
+static QString g_root;
+
+void setTempRoot(const QString &root) { g_root = root; }
+
+QString tempRoot() { return g_root; }
+QString workDir() { return g_root + QStringLiteral("/work"); }
+
+ProcessResult run(const QString &program, const QStringList &args, int timeoutMs, const QString &workingDir)
+{
+    ProcessResult r;
+    QProcess p;
+    if (!workingDir.isEmpty())
+        p.setWorkingDirectory(workingDir);
+    p.start(program, args);
+    r.started = p.waitForStarted(20000);
+    if (!r.started)
+        return r;
+    if (!p.waitForFinished(timeoutMs)) {
+        r.timedOut = true;
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+bool haveTool(const QString &program) { return !QStandardPaths::findExecutable(program).isEmpty(); }
+
+QString toolPath() { return QStringLiteral(CINDREL_TOOL_PATH); }
+QString guiPath() { return QStringLiteral(CINDREL_GUI_PATH); }
+QString sourceDir() { return QStringLiteral(CINDREL_SOURCE_DIR); }
+
+} // namespace testsupport

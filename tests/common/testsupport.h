@@ -1,0 +1,35 @@
+#pragma once
+// Shared helpers of the test programs. Every test program runs in its own
+// temporary folder: the working directory, XDG_CONFIG_HOME (settings) and
+// CINDREL_C_DRIVE (the "C:\" folder) all point into it.
+#include <QString>
+#include <QStringList>
+
+namespace testsupport {
+
+// The per-process temporary root (holds work/, config/ and c-drive/).
+QString tempRoot();
+// The working directory the tests start in.
+QString workDir();
+
+struct ProcessResult {
+    int exitCode = -1;
+    bool started = false;
+    bool timedOut = false;
+    QString out;
+    QString err;
+};
+
+// Runs a program and waits (default 120 s).
+ProcessResult run(const QString &program, const QStringList &args, int timeoutMs = 120000,
+                  const QString &workingDir = QString());
+
+// True when the program is found on PATH.
+bool haveTool(const QString &program);
+
+// Path of the cindrel command-line tool and of the GUI executable.
+QString toolPath();
+QString guiPath();
+QString sourceDir();
+
+} // namespace testsupport

@@ -1,0 +1,51 @@
+#include "platform/notice.h"
+#include "platform/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+using namespace cindrel;
+
+TEST(PathMapping, CDriveFollowsEnvironmentAndSlashes)
+{
+    const QByteArray saved = qgetenv("CINDREL_C_DRIVE");
+    qputenv("CINDREL_C_DRIVE", "/tmp/drive/");
+    EXPECT_EQ(mapCDrivePath(QStringLiteral("C:\\demdata\\cd3\\demimage")),
+              QStringLiteral("/tmp/drive/demdata/cd3/demimage"));
+    EXPECT_EQ(mapCDrivePath(QStringLiteral("C:/CindrelData")), QStringLiteral("/tmp/drive/CindrelData"));
+    EXPECT_EQ(mapCDrivePath(QStringLiteral("c:\\")), QStringLiteral("/tmp/drive"));
+    EXPECT_EQ(mapCDrivePath(QStringLiteral("relative\\name")), QStringLiteral("relative/name"));
+    EXPECT_EQ(mapCDrivePath(QStringLiteral("/abs/path")), QStringLiteral("/abs/path"));
+    qputenv("CINDREL_C_DRIVE", "");
+    EXPECT_EQ(mapCDrivePath(QStringLiteral("C:\\CindrelData")), QDir::homePath() + QStringLiteral("/CindrelData"));
+    qputenv("CINDREL_C_DRIVE", saved);
+}
+
+TEST(NoticeLayer, RecordsAndAnswersScriptedReplies)
+{
+    Notice::clearRecords();
+    Notice::clearReplies();
+    EXPECT_EQ(Notice::critical(nullptr, "T1", "text one"), QMessageBox::Ok);
+    EXPECT_EQ(Notice::question(nullptr, "Q", "sure?"), QMessageBox::Yes);
+    Notice::pushButtonReply(QMessageBox::No);
+    EXPECT_EQ(Notice::question(nullptr, "Q", "again?"), QMessageBox::No);
+    ASSERT_EQ(Notice::count(), 3);
+    const auto recs = Notice::records();
+    EXPECT_EQ(recs[0].kind, Notice::Kind::Critical);
+    EXPECT_EQ(recs[0].title, QStringLiteral("T1"));
+    EXPECT_EQ(recs[0].text, QStringLiteral("text one"));
+    EXPECT_EQ(recs[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    EXPECT_EQ(recs[2].buttons, QMessageBox::Yes | QMessageBox::No);
+
+    bool ok = false;
+    EXPECT_EQ(Notice::getText(nullptr, "Tech", "Name", "init", &ok), QStringLiteral("init"));
+    EXPECT_TRUE(ok);
+    Notice::pushTextReply(QString());   // cancel
+    Notice::getText(nullptr, "Tech", "Name", "init", &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(Notice::getOpenFileName(nullptr, "Open", "/x", "*.plf").isEmpty());
+    Notice::pushTextReply(QStringLiteral("/x/a.plf"));
+    EXPECT_EQ(Notice::getOpenFileName(nullptr, "Open", "/x", "*.plf"), QStringLiteral("/x/a.plf"));
+    EXPECT_EQ(Notice::last().kind, Notice::Kind::OpenFile);
+}
