@@ -106,9 +106,10 @@ QImage renderLabel(const QStringList &lines)
     p.setFont(font);
     p.setPen(kTextColour);
     // Rotated a quarter turn clockwise: the glyph tops point to larger x, so
-    // the first line is the one furthest right, inside the copied columns.
+    // the first line is the one furthest right. The last copied column
+    // (the row's recording mark) stays clear.
     for (int k = 0; k < lines.size() && k < 3; ++k) {
-        const int baseline = (kLabelBytes - 1) - cap - k * advance;
+        const int baseline = (kLabelBytes - 2) - cap - k * advance;
         p.save();
         p.translate(baseline, 2);
         p.rotate(90.0);
