@@ -8,7 +8,7 @@
 #include "platform/paths.h"
 #include "stripchart/passservices.h"
 #include "stripchart/stripchartannotations.h"
-#include "stripchart/stripcharttiff.h"
+#include "stripchart/tiffstream.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,8 +97,8 @@ CStripChartImagery::~CStripChartImagery()
         std::fclose(file);
         file = nullptr;
         const QString finalPath = FinalPath();
-        if (stripchart::finalizeTiff(tmpPath, finalPath))
-            stripchart::saveJpegCopy(finalPath);
+        if (tiffstream::FinalPass(tmpPath, finalPath, kRowBytes, rowsWritten))
+            tiffstream::SaveJpegCopy(finalPath);
     } else if (file) {
         CloseAndRemoveTemp();
     }
@@ -126,18 +126,12 @@ void CStripChartImagery::SetOutputPath(const QString &path)
 
 QString CStripChartImagery::FinalPath() const
 {
-    if (tmpPath.isEmpty())
-        return QString();
-    const QFileInfo fi(tmpPath);
-    return QDir::toNativeSeparators(fi.path() + QLatin1Char('/') + baseName + QStringLiteral(".tif"));
+    return tmpPath.isEmpty() ? QString() : tiffstream::FinalPathFor(tmpPath);
 }
 
 QString CStripChartImagery::JpegPath() const
 {
-    if (tmpPath.isEmpty())
-        return QString();
-    const QFileInfo fi(tmpPath);
-    return QDir::toNativeSeparators(fi.path() + QStringLiteral("/jpeg/") + baseName + QStringLiteral(".jpg"));
+    return tmpPath.isEmpty() ? QString() : tiffstream::JpegPathFor(FinalPath());
 }
 
 QString CStripChartImagery::RunText(const QString &what, int heading, const QDateTime &when) const
@@ -208,7 +202,7 @@ void CStripChartImagery::FirstLine(ScanLineRec &line)
     if (fileOutput) {
         file = std::fopen(QFile::encodeName(tmpPath).constData(), "wb");
         if (file)
-            stripchart::writeTiffHeader(file);
+            tiffstream::WriteHeader(file);
         else
             fileOutput = false;
     }
@@ -540,7 +534,7 @@ void CStripChartImagery::WriteFileRow(const std::uint8_t *row)
 {
     if (!file)
         return;
-    std::fwrite(row, 1, kRowBytes, file);
+    tiffstream::WriteRow(file, row, kRowBytes, kRowBytes);
     ++rowsWritten;
     if (endAnnotations)
         ++rowsSinceEnd;
@@ -562,31 +556,26 @@ void CStripChartImagery::WriteBar(bool start)
 
 void CStripChartImagery::WriteTrailer()
 {
-    stripchart::StripChartTrailer t;
-    t.rows = static_cast<std::uint32_t>(rowsWritten);
-    t.description = QStringLiteral("Infrared strip chart image for mission: %1  run: %2")
-                        .arg(services->GetMissionName())
-                        .arg(runNumber);
-    t.startTime = startTime;
-    t.geo = dataSource && dataSource->GetSpeed() > 10.0f;
-    if (t.geo) {
-        // The image's upper-left corner: image column 0 is grid column -33,
-        // and the top row lies rowsSinceEnd rows above the last data row.
-        double x = 0.0, y = 0.0;
-        grid->PixelToGeo(-double(kGridLeft), double(emitRow + 1 - rowsSinceEnd), &x, &y);
-        const double a = -gridHeading * kDegToRad;
-        t.cellSize = cellSize;
-        t.cosRot = std::cos(a);
-        t.sinRot = std::sin(a);
-        t.originX = x;
-        t.originY = y;
+    // Georeferenced only when the aircraft was moving at the end.
+    const bool geo = dataSource && dataSource->GetSpeed() > 10.0f;
+    QVector<double> transformation;
+    double centralMeridian = 0.0;
+    if (geo) {
+        // The image's upper-left corner: image column 0 is grid column -33
+        // (grid column 0 is image column 33), and the top row lies
+        // rowsSinceEnd rows above the last data row, grid row emitRow + 1.
+        transformation = tiffstream::MakeModelTransformation(*grid, -double(kGridLeft),
+                                                             double(emitRow + 1 - rowsSinceEnd));
         int cm = 0;
         if (CUtmConverter *conv = services->GetConverter())
             cm = conv->GetCentralMeridian();
         // Without a fixed meridian the positions are in their UTM zone.
-        t.centralMeridian = cm != 0 ? double(cm) : -CUtmConverter::ZoneCentralMeridianWest(zone);
+        centralMeridian = cm != 0 ? double(cm) : -CUtmConverter::ZoneCentralMeridianWest(zone);
     }
-    stripchart::writeStripChartTrailer(file, t);
+    const tiffstream::TrailerSpec spec = tiffstream::MakeStripChartTrailer(
+        static_cast<std::uint32_t>(rowsWritten), services->GetMissionName(), runNumber, startTime, geo,
+        transformation, centralMeridian);
+    tiffstream::WriteTrailer(file, spec, tiffstream::kHeaderBytes + std::int64_t(rowsWritten) * kRowBytes);
 }
 
 void CStripChartImagery::CloseAndRemoveTemp()
