@@ -398,18 +398,22 @@ TEST(BilSamples, StatisticsOfZerosAndOfMixedSamples)
     // Values (big-endian) 0, -5, 10, 20, 0, 7: min of non-zero -5, max 20,
     // mean trunc(32 / 6) = 5.
     const qint16 vals[6] = {0, -5, 10, 20, 0, 7};
-    for (int i = 0; i < 6; ++i) {
-        b.MutableData()[2 * i] = uchar(quint16(vals[i]) >> 8);
-        b.MutableData()[2 * i + 1] = uchar(vals[i] & 0xff);
+    for (int order : {0, 1}) {
+        SCOPED_TRACE(order);
+        b.SetByteOrder(order);
+        for (int i = 0; i < 6; ++i) {
+            b.MutableData()[2 * i + order] = uchar(quint16(vals[i]) >> 8);
+            b.MutableData()[2 * i + 1 - order] = uchar(vals[i] & 0xff);
+        }
+        ASSERT_TRUE(b.ComputeStatistics(&mn, &mx, &mean));
+        EXPECT_EQ(mn, -5);
+        EXPECT_EQ(mx, 20);
+        EXPECT_EQ(mean, 5);
+        EXPECT_EQ(b.StatNonZeroCount(), 4);
+        EXPECT_EQ(b.StatZeroCount(), 2);
+        EXPECT_DOUBLE_EQ(b.StatSum(), 32);
+        EXPECT_DOUBLE_EQ(b.StatSumSquares(), 25 + 100 + 400 + 49);
     }
-    ASSERT_TRUE(b.ComputeStatistics(&mn, &mx, &mean));
-    EXPECT_EQ(mn, -5);
-    EXPECT_EQ(mx, 20);
-    EXPECT_EQ(mean, 5);
-    EXPECT_EQ(b.StatNonZeroCount(), 4);
-    EXPECT_EQ(b.StatZeroCount(), 2);
-    EXPECT_DOUBLE_EQ(b.StatSum(), 32);
-    EXPECT_DOUBLE_EQ(b.StatSumSquares(), 25 + 100 + 400 + 49);
 
     CBil empty;
     mn = mx = mean = 9;
