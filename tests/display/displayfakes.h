@@ -31,7 +31,7 @@ public:
     bool DoNextFwdCycle(int, bool, bool) override;
     std::uint32_t GetNumNewImageLines() override { return newLines; }
     void GetPriorImageLine(std::uint32_t age, ScanLineRec *out) override;
-    float GetAltitude() override { return ring.altitude() * 0.01f; }
+    float GetAltitude() override { return ring.altitude() * 0.01f + altitudeBias; }
     float GetPitch() override { return ring.pitch() * 0.01f; }
     float GetRoll() override { return ring.roll() * 0.01f; }
     float GetSpeed() override { return ring.speed() * 0.01f; }
@@ -59,6 +59,7 @@ public:
     CDspDataBuffer ring;
     std::vector<ScanLineRec> pending;
     std::uint32_t newLines = 0;
+    float altitudeBias = 0.0f;   // moves the reported altitude without a new line
     int priorCalls = 0;
     QStringList calls;   // setter calls in order, e.g. "SetFireThreshold 350"
 };
