@@ -4,6 +4,7 @@
 #include "datasource/cdatasource.h"
 #include "datasource/cdspdatabuffer.h"
 #include "datasource/coldcurve.h"
+#include "datasource/cutmconverter.h"
 #include "display/displayowner.h"
 #include "stripchart/passservices.h"
 
@@ -104,14 +105,14 @@ public:
     QString GetMissionName() const override { return QStringLiteral("Test"); }
     QString GetPathPrefix() const override { return pathPrefix; }
     double GetGroundElevation() const override { return 0.0; }
-    CUtmConverter *GetConverter() override { return converter; }
+    CUtmConverter *GetConverter() override { return &converter; }
     CDataSource *GetDataSource() override { return source; }
     bool IsMapMode() const override { return mapMode; }
     void SetMapMode(bool on) override { mapMode = on; }
 
     ColdCurve curve;
     CDataSource *source = nullptr;
-    CUtmConverter *converter = nullptr;
+    CUtmConverter converter;
     QObject parentObject;
     bool runRequested = false;
     bool mapMode = false;

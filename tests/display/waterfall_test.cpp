@@ -3,6 +3,7 @@
 #include "display/waterfall.h"
 #include "display/wflabel.h"
 #include "displayfakes.h"
+#include "stripchart/cstripchartimagery.h"
 
 #include <gtest/gtest.h>
 
@@ -259,4 +260,93 @@ TEST_F(WaterFallTest, OverlayShowsPositionLine)
     // The overlay label shows a window twice as wide and 1.4 times as high.
     wfLabel label(nullptr, ov, nullptr, 10, 20, wfLabel::Scaled);
     EXPECT_EQ(label.sourceRect(), QRect(0, 0, 600, 560));
+}
+
+TEST_F(WaterFallTest, RunStartsAndStopsStripChartAndLog)
+{
+    tick(lines(1, 2));
+    EXPECT_FALSE(wf->stripChartActive());
+
+    // Run: the next tick creates the builder with the owner's map mode; the
+    // builder registers the pass at the first line, opens the log and
+    // writes that line. The other lines of that tick are not logged: the
+    // waterfall's own recording flag follows only at the next tick.
+    owner.runRequested = true;
+    owner.mapMode = false;
+    tick(lines(10, 3));
+    ASSERT_TRUE(wf->stripChartActive());
+    ASSERT_NE(wf->stripChart(), nullptr);
+    EXPECT_EQ(wf->stripChart()->parent(), &owner.parentObject);
+    EXPECT_EQ(owner.passNumber, 1);
+    EXPECT_EQ(owner.logCalls, QStringList({"open"}));
+    EXPECT_FALSE(wf->recording());
+    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10}));
+
+    tick(lines(13, 2));
+    EXPECT_TRUE(wf->recording());
+    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10, 13, 14}));
+
+    // Stop Run: the owner drops runRequested and logOpen; the next tick
+    // finishes the builder and closes the log.
+    owner.runRequested = false;
+    owner.logOpen = false;
+    tick(lines(15, 1));
+    EXPECT_FALSE(wf->stripChartActive());
+    EXPECT_EQ(wf->stripChart(), nullptr);
+    EXPECT_FALSE(wf->recording());
+    EXPECT_EQ(owner.logCalls, QStringList({"open", "close"}));
+    EXPECT_EQ(owner.endPasses, 1);
+    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10, 13, 14}));
+    EXPECT_TRUE(owner.parentObject.children().isEmpty());
+
+    // A second run is a new pass with a new log.
+    owner.runRequested = true;
+    tick(lines(20, 1));
+    EXPECT_EQ(owner.passNumber, 2);
+    EXPECT_EQ(owner.logCalls.count("open"), 2);
+    wf->finishRun();
+    EXPECT_FALSE(wf->stripChartActive());
+}
+
+TEST_F(WaterFallTest, RecordingFollowsLogStateAndRetriesFailures)
+{
+    owner.runRequested = true;
+    tick(lines(1, 1));
+    tick(lines(2, 1));
+    ASSERT_TRUE(wf->recording());
+
+    // The operator stops recording (logOpen drops) while the run goes on;
+    // a failed close keeps recording on and is retried next tick.
+    owner.failClose = true;
+    owner.logOpen = false;
+    tick(lines(3, 1));
+    EXPECT_TRUE(wf->recording());
+    EXPECT_EQ(owner.logCalls.count("close"), 1);
+    owner.failClose = false;
+    tick({});
+    EXPECT_FALSE(wf->recording());
+    EXPECT_EQ(owner.logCalls.count("close"), 2);
+    EXPECT_TRUE(wf->stripChartActive());
+
+    // With runs not armed for recording the waterfall opens the log itself
+    // when the owner reports one open; a failed open is retried.
+    owner.recordArmed = false;
+    owner.failOpen = true;
+    owner.logOpen = true;
+    tick({});
+    EXPECT_FALSE(wf->recording());
+    owner.failOpen = false;
+    tick({});
+    EXPECT_TRUE(wf->recording());
+
+    // Without a strip chart the log is never opened by the waterfall.
+    owner.runRequested = false;
+    owner.logOpen = false;
+    tick({});
+    EXPECT_FALSE(wf->stripChartActive());
+    const int opens = owner.logCalls.count("open");
+    owner.logOpen = true;
+    tick({});
+    EXPECT_FALSE(wf->recording());
+    EXPECT_EQ(owner.logCalls.count("open"), opens);
 }
