@@ -2,9 +2,12 @@
 
 #include "datasource/cdatasource.h"
 #include "display/displayowner.h"
+#include "display/wflabel.h"
 #include "stripchart/cstripchartimagery.h"
 
 #include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPen>
@@ -48,6 +51,19 @@ WaterFall::WaterFall(DisplayOwner *owner, QWidget *parent)
 }
 
 WaterFall::~WaterFall() = default;
+
+wfLabel *WaterFall::createViewLabel(QWidget *parent) const
+{
+    return new wfLabel(parent, &picture_, &displayRow_, 0, 0, wfLabel::Window, parent);
+}
+
+wfLabel *WaterFall::createOverlayLabel(QWidget *parent) const
+{
+    QRect avail;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        avail = screen->availableGeometry();
+    return new wfLabel(parent, &overlay_, nullptr, avail.width() / 7, avail.height() / 6, wfLabel::Scaled, parent);
+}
 
 void WaterFall::paintLine(const ScanLineRec &line)
 {

@@ -23,6 +23,7 @@
 
 class CStripChartImagery;
 class DisplayOwner;
+class wfLabel;
 
 class WaterFall : public QWidget {
     Q_OBJECT
@@ -44,6 +45,13 @@ public:
     const int *displayRowPtr() const { return &displayRow_; }
     int displayRow() const { return displayRow_; }
     int writeRow() const { return writeRow_; }
+
+    // The two labels of the owner's grid cell, stacked with the overlay on
+    // top: the view (a 1680 x 1024 window from the display row) and the
+    // status overlay (scaled, its target at one seventh of the available
+    // screen width and one sixth of its height).
+    wfLabel *createViewLabel(QWidget *parent) const;
+    wfLabel *createOverlayLabel(QWidget *parent) const;
 
     bool runFlag() const { return runFlag_; }
     bool stripChartActive() const { return stripActive_; }

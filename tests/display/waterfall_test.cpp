@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -99,9 +101,12 @@ TEST_F(WaterFallTest, RowsRingMirrorAndColourRule)
     EXPECT_EQ(at(1, 4095), kRed);             // row 4095 is never written
 
     // The window from any display row stays within the picture.
-    wfLabel view(nullptr, wf->picture(), wf->displayRowPtr(), 0, 0, wfLabel::Window);
-    EXPECT_EQ(view.sourceRect(), QRect(0, 3071, 1680, 1024));
-    EXPECT_LE(view.sourceRect().bottom(), 4095);
+    QWidget cell;
+    wfLabel *view = wf->createViewLabel(&cell);
+    EXPECT_EQ(view->sourceRect(), QRect(0, 3071, 1680, 1024));
+    EXPECT_LE(view->sourceRect().bottom(), 4095);
+    tick({makeLine(3073, 40)});
+    EXPECT_EQ(view->sourceRect(), QRect(0, 3070, 1680, 1024));
 }
 
 TEST_F(WaterFallTest, QuietTickChangesNothing)
@@ -257,9 +262,32 @@ TEST_F(WaterFallTest, OverlayShowsPositionLine)
     EXPECT_NEAR((left + right) / 2.0, 150.0, 4.0);
     // Above the overlay's texts everything stays transparent.
     EXPECT_EQ(qAlpha(ov->pixel(5, 5)), 0);
-    // The overlay label shows a window twice as wide and 1.4 times as high.
-    wfLabel label(nullptr, ov, nullptr, 10, 20, wfLabel::Scaled);
-    EXPECT_EQ(label.sourceRect(), QRect(0, 0, 600, 560));
+    // The overlay label shows a window twice as wide and 1.4 times as high,
+    // from a seventh of the screen's width and a sixth of its height.
+    QWidget cell;
+    std::unique_ptr<wfLabel> label(wf->createOverlayLabel(&cell));
+    EXPECT_EQ(label->sourceRect(), QRect(0, 0, 600, 560));
+    const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(label->targetX(), avail.width() / 7);
+    EXPECT_EQ(label->targetY(), avail.height() / 6);
+    EXPECT_TRUE(label->scaled());
+
+    // Painting a window partly outside the image draws the image part
+    // scaled and leaves the rest transparent.
+    label.reset(wf->createOverlayLabel(&cell));
+    wfLabel small(&cell, ov, nullptr, 0, 0, wfLabel::Scaled, &cell);
+    small.resize(600, 560);
+    QImage shot(600, 560, QImage::Format_ARGB32_Premultiplied);
+    shot.fill(0);
+    small.render(&shot, QPoint(), QRegion(), QWidget::RenderFlags());
+    // The position line (image y 340..) lands at the same place: no scaling
+    // when the label is as large as the source window.
+    int blueShot = 0;
+    for (int y = 340; y < 400; ++y)
+        for (int x = 0; x < 300; ++x)
+            blueShot += qBlue(shot.pixel(x, y)) == 192 && qRed(shot.pixel(x, y)) == 0 && qAlpha(shot.pixel(x, y)) == 255;
+    EXPECT_EQ(blueShot, blue);
+    EXPECT_EQ(qAlpha(shot.pixel(450, 300)), 0);
 }
 
 TEST_F(WaterFallTest, RunStartsAndStopsStripChartAndLog)
