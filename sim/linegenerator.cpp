@@ -350,7 +350,7 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
             const double dn = (gp.lat - f.lat) * mLat, de = (gp.lon - f.lon) * mLon;
             if (dn * dn + de * de <= f.radiusM * f.radiusM) {
                 a += f.intensity * 26000.0;
-                b += f.intensity >= kStrongFire ? 40000.0 : f.intensity * 2500.0;
+                b += f.intensity >= kStrongFire ? 40000.0 : f.intensity * 500.0;
             }
         }
         a += sp.noiseA * rng.gauss();
