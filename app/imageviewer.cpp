@@ -62,17 +62,13 @@ ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent), curve(std::make
     loadSettings();
     QSettings().setValue(QStringLiteral("LastUsed/logPath"), QStringLiteral("C:\\CindrelData"));
 
-    // 5. Mission and recording state.
+    // 5.-6. Mission and recording state with the recorder: no source,
+    // pass and segment 0, no log open, runs armed for recording, the data
+    // folder "C:\CindrelData".
     dataSource = nullptr;
-    passNumber = segmentNumber = 0;
-    logOpen = false;
-    recordArmed = true;
     mapMode = false;
-    dataRoot = QDir::toNativeSeparators(cindrel::mapCDrivePath(QStringLiteral("C:/CindrelData")));
+    recording = std::make_unique<CRecordingControl>(curve.get(), this, this);
     converter = std::make_unique<CUtmConverter>();
-
-    // 6. The recorder.
-    recorderLog = new CCindrelDspLog(curve.get(), this);
 
     // 7. The orthorectify worker on its own thread; its work loop runs
     // until the stop flag is set at shutdown.
@@ -106,8 +102,7 @@ ImageViewer::~ImageViewer()
     SaveSettings();
     delete dataSource;
     dataSource = nullptr;
-    delete recorderLog;
-    recorderLog = nullptr;
+    recording.reset();
     if (worker)
         worker->Stop();
     orthoThreadPtr->quit();
@@ -347,10 +342,7 @@ void ImageViewer::stopRecData()
 {
     runRequested = false;
     mapMode = false;
-    if (logOpen) {
-        logOpen = false;
-        recordArmed = true;
-    }
+    recording->StopRecording();
     stopAct->setEnabled(true);
     runAct->setEnabled(true);
     ftpAct->setEnabled(true);
@@ -443,48 +435,48 @@ void ImageViewer::notAvailable(const QString &command)
 
 bool ImageViewer::ManipulateLogFile(int opCode, bool noRectify)
 {
-    if (opCode == 1) {
-        const QString name = segmentNumber == 0
-                                 ? pathPrefix + QStringLiteral("_") + QStringLiteral("%1.plf").arg(passNumber)
-                                 : pathPrefix + QStringLiteral("_")
-                                       + QStringLiteral("%1%2.plf").arg(passNumber).arg(segmentNumber + 96);
-        currentLogPath = name;
-        if (recorderLog && recorderLog->OpenForWrite(name)) {
-            logOpen = true;
-            ++segmentNumber;
-            updateStatusBar();
-            return true;
-        }
-        Notice::critical(this, QStringLiteral("Manipulate Log File"), QStringLiteral("ERROR: manipulating log file"));
-        return false;
-    }
-    if (opCode == 2) {
-        if (recorderLog)
-            recorderLog->Close();
-        logOpen = false;
-        const QString closed = QFileInfo(currentLogPath).absoluteFilePath();
-        SaveSettings();
-        if (!noRectify && orthoThreadPtr->isRunning() && worker) {
-            worker->SetProductVersion(QStringLiteral("1.0"));
-            worker->SetTailNumber(tailNumber);
-            worker->SetTechName(techName);
-            worker->SetRunArea(passes.boxB.minX, passes.boxB.maxY, passes.boxB.maxX, passes.boxB.minY,
-                               converter->GetCentralMeridian());
-            worker->SetElevationReady(false);
-            worker->AddFile(closed);
-        }
-        updateStatusBar();
-        return true;
-    }
-    Notice::critical(this, QStringLiteral("Manipulate Log File"),
-                     QStringLiteral("PROGRAMMING ERROR: invalid file log OpCode"));
-    return false;
+    const bool ok = recording->ManipulateLogFile(opCode, noRectify);
+    updateStatusBar();
+    return ok;
 }
 
 void ImageViewer::WriteLogLine(const ScanLineRec &line)
 {
-    if (recorderLog)
-        recorderLog->WriteRecord(line);
+    recording->WriteLogLine(line);
+}
+
+bool ImageViewer::IsRectifierRunning()
+{
+    return orthoThreadPtr->isRunning() && worker;
+}
+
+RunArea ImageViewer::GetRunArea()
+{
+    RunArea area;
+    area.minX = passes.boxB.minX;
+    area.maxY = passes.boxB.maxY;
+    area.maxX = passes.boxB.maxX;
+    area.minY = passes.boxB.minY;
+    return area;
+}
+
+int ImageViewer::GetCentralMeridian()
+{
+    return converter->GetCentralMeridian();
+}
+
+void ImageViewer::QueueForRectify(const RectifyRequest &request)
+{
+    if (!worker)
+        return;
+    worker->SetProductVersion(request.productVersion);
+    worker->SetTailNumber(request.tailNumber);
+    worker->SetTechName(request.techName);
+    worker->SetRunArea(request.area.minX, request.area.maxY, request.area.maxX, request.area.minY,
+                       request.centralMeridian);
+    worker->SetElevationReady(request.elevationReady);
+    worker->AddFile(request.logPath);
+    qDebug().noquote() << QStringLiteral("Queued %1 for orthorectification").arg(request.logPath);
 }
 
 // ---------------------------------------------------------------------------
@@ -493,21 +485,12 @@ void ImageViewer::WriteLogLine(const ScanLineRec &line)
 std::int32_t ImageViewer::StartPass(double easting, double northing, int zone, float heading, float halfSwath,
                                     const QDateTime &start)
 {
-    if (!dataSource)
+    const int pass = recording->StartPass(start, dataSource);
+    if (pass < 0)
         return -1;
-    ++passNumber;
-    segmentNumber = 0;
-    if (passNumber == 1) {
-        missionStart = start;
-        missionPrefix = start.toString(QStringLiteral("yyyyMMdd_HHmm_")) + missionName;
-        missionPrefix.remove(QLatin1Char(' '));
-        QDir().mkpath(dataRoot);
-        pathPrefix = dataRoot + QDir::separator() + missionPrefix;
-        dataSource->SetGroundElevation(std::uint32_t(std::max(0.0, std::floor(groundElevation + 0.5))));
-    }
-    passes.StartPass(passNumber, easting, northing, zone, heading, halfSwath, start);
+    passes.StartPass(pass, easting, northing, zone, heading, halfSwath, start);
     updateStatusBar();
-    return passNumber;
+    return pass;
 }
 
 void ImageViewer::SetRunHeading(float) {}
@@ -582,17 +565,18 @@ void ImageViewer::updateStatusBar()
     }
     if (dataSource)
         source += timer->isActive() ? QStringLiteral(" (running)") : QStringLiteral(" (stopped)");
-    const QString recording = logOpen ? QStringLiteral("Recording: %1").arg(QFileInfo(currentLogPath).fileName())
-                                      : (runRequested ? QStringLiteral("Run on, not recording")
-                                                      : QStringLiteral("Recording off"));
+    const QString record = recording->logOpen
+                               ? QStringLiteral("Recording: %1").arg(QFileInfo(recording->currentLogPath).fileName())
+                               : (runRequested ? QStringLiteral("Run on, not recording")
+                                               : QStringLiteral("Recording off"));
     const QString ortho =
         worker ? QStringLiteral("Orthorectify queue: %1").arg(worker->PendingCount()) : QString();
     if (statusSource->text() != source)
         statusSource->setText(source);
     if (statusPosition->text() != position)
         statusPosition->setText(position);
-    if (statusRecording->text() != recording)
-        statusRecording->setText(recording);
+    if (statusRecording->text() != record)
+        statusRecording->setText(record);
     if (statusOrtho->text() != ortho)
         statusOrtho->setText(ortho);
 }

@@ -10,6 +10,7 @@
 // waterfall's processData, the thresholds panel's updateGraph and dspComm
 // here; lines therefore reach the displays one tick after the cycle that
 // took them in.
+#include "datasource/recordingcontrol.h"
 #include "display/displayowner.h"
 #include "ortho/orthorectifyworker.h"
 #include "stripchart/cpass.h"
@@ -36,7 +37,7 @@ class QThread;
 class QTimer;
 class QToolBar;
 
-class ImageViewer : public QMainWindow, public DisplayOwner, public PassServices {
+class ImageViewer : public QMainWindow, public DisplayOwner, public PassServices, public RecordingHost {
     Q_OBJECT
 public:
     explicit ImageViewer(QWidget *parent = nullptr);
@@ -46,7 +47,7 @@ public:
     QSize minimumSizeHint() const override;
 
     // Writes the operator's acquisition settings to the settings store.
-    void SaveSettings();
+    void SaveSettings() override;
     // Redraws every stored mission's box on the map, the selected one
     // highlighted.
     void DrawMissions();
@@ -58,8 +59,8 @@ public:
     CDataSource *displaySource() override { return dataSource; }
     bool isRunRequested() const override { return runRequested; }
     bool isMapMode() const override { return mapMode; }
-    bool isLogOpen() const override { return logOpen; }
-    bool isRecordArmed() const override { return recordArmed; }
+    bool isLogOpen() const override { return recording->logOpen; }
+    bool isRecordArmed() const override { return recording->recordArmed; }
     bool ManipulateLogFile(int opCode, bool noRectify) override;
     void WriteLogLine(const ScanLineRec &line) override;
     PassServices *passServices() override { return this; }
@@ -84,17 +85,23 @@ public:
     void ReportSwathEdges(double x1, double y1, double x2, double y2, bool recorded) override;
     void EndPass(double easting, double northing, int zone, float heading, float halfSwath, bool skip) override;
     std::int32_t GetPassHeading(std::int32_t index) override;
-    bool IsRecordArmed() const override { return recordArmed; }
-    QString GetTailNumber() const override { return tailNumber; }
-    QString GetTechName() const override { return techName; }
-    QString GetMissionName() const override { return missionName; }
-    QString GetPathPrefix() const override { return pathPrefix; }
-    double GetGroundElevation() const override { return groundElevation; }
+    bool IsRecordArmed() const override { return recording->recordArmed; }
+    QString GetTailNumber() const override { return recording->tailNumber; }
+    QString GetTechName() const override { return recording->techName; }
+    QString GetMissionName() const override { return recording->missionName; }
+    QString GetPathPrefix() const override { return recording->pathPrefix; }
+    double GetGroundElevation() const override { return recording->groundElevation; }
     CUtmConverter *GetConverter() override { return converter.get(); }
     CDataSource *GetDataSource() override { return dataSource; }
     bool IsMapMode() const override { return mapMode; }
     void SetMapMode(bool on) override { mapMode = on; }
     QWidget *GetNoticeParent() override { return this; }
+
+    // ---- RecordingHost ----
+    bool IsRectifierRunning() override;
+    RunArea GetRunArea() override;
+    int GetCentralMeridian() override;
+    void QueueForRectify(const RectifyRequest &request) override;
 
     // ---- state, for the panels, the status bar and checks ----
     QAction *playAction() const { return playAct; }
@@ -111,26 +118,15 @@ public:
     QWidget *waterfallView() const { return wfView; }
     QWidget *statusOverlay() const { return wfOverlay; }
     QObject *waterfall() const { return waterfallObj; }
-    CCindrelDspLog *recorder() const { return recorderLog; }
+    CCindrelDspLog *recorder() const { return recording ? recording->Recorder() : nullptr; }
+    // Recording state: log names, pass and segment numbers, mission names.
+    CRecordingControl *recordingControl() const { return recording.get(); }
     const CPassRecords &passRecords() const { return passes; }
     QString statusText() const;
     // Deletes the current data source and puts the given one (may be null)
     // in its place; type as sourceType.
     void ReplaceDataSource(CDataSource *source, int type);
 
-    std::int32_t passNumber = 0;
-    std::int32_t segmentNumber = 0;
-    QString missionName;
-    QString tailNumber;
-    QString techName;
-    QString missionPrefix;
-    QString pathPrefix;
-    QString dataRoot;
-    QString currentLogPath;
-    QDateTime missionStart;
-    bool logOpen = false;
-    bool recordArmed = true;
-    double groundElevation = 0.0;
     double missionNorth = 0.0, missionEast = 0.0, missionSouth = 0.0, missionWest = 0.0;
 
     bool runRequested = false;
@@ -183,7 +179,7 @@ private:
 
     std::unique_ptr<ColdCurve> curve;
     CDataSource *dataSource = nullptr;
-    CCindrelDspLog *recorderLog = nullptr;
+    std::unique_ptr<CRecordingControl> recording;
     std::unique_ptr<CUtmConverter> converter;
     CPassRecords passes;
 

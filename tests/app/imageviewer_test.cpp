@@ -133,12 +133,12 @@ TEST_F(Window, StartUpSettingsDefaultsAndLogPathReset)
 
         // Mission and recording state, the curve's start values.
         EXPECT_EQ(w.displaySource(), nullptr);
-        EXPECT_EQ(w.passNumber, 0);
+        EXPECT_EQ(w.recordingControl()->passNumber, 0);
         EXPECT_FALSE(w.isLogOpen());
         EXPECT_TRUE(w.isRecordArmed());
         EXPECT_FALSE(w.isMapMode());
         EXPECT_FALSE(w.passRecords().boxB.EverGrown());
-        EXPECT_EQ(w.dataRoot, QDir::toNativeSeparators(cindrel::mapCDrivePath(QStringLiteral("C:\\CindrelData"))));
+        EXPECT_EQ(w.recordingControl()->dataRoot, QDir::toNativeSeparators(cindrel::mapCDrivePath(QStringLiteral("C:\\CindrelData"))));
         EXPECT_EQ(w.coldCurve()->at(0), 0);
         EXPECT_EQ(w.coldCurve()->at(1), 32768);
         EXPECT_EQ(w.coldCurve()->at(32768), 32768);
@@ -265,8 +265,8 @@ TEST_F(Window, ToolBarStateTable)
     EXPECT_EQ(buttons(w), "01101");
 
     // Stop Run with a log open disarms nothing and clears logOpen.
-    w.logOpen = true;
-    w.recordArmed = false;
+    w.recordingControl()->logOpen = true;
+    w.recordingControl()->recordArmed = false;
     w.stopRecData();
     EXPECT_FALSE(w.isLogOpen());
     EXPECT_TRUE(w.isRecordArmed());
@@ -305,7 +305,7 @@ TEST_F(Window, SetTechAndDeleteMissions)
     Notice::pushTextReply(QStringLiteral("Robin Hale"));
     w.OnSetTech();
     EXPECT_EQ(QSettings().value(QStringLiteral("LastUsed/techName")).toString(), QStringLiteral("Robin Hale"));
-    EXPECT_EQ(w.techName, QString());   // the running mission keeps its name
+    EXPECT_EQ(w.recordingControl()->techName, QString());   // the running mission keeps its name
 
     {
         QSettings s;
@@ -366,8 +366,8 @@ TEST_F(Window, PassServicesNameLogsAndDrawFootprints)
     EXPECT_EQ(w.StartPass(500000, 5000000, 11, 90.0f, 600.0f, start), -1);
     auto *src = new FakeSource;
     w.ReplaceDataSource(src, 1);
-    w.missionName = QStringLiteral("Fire 12");
-    w.groundElevation = 1234.5;
+    w.recordingControl()->missionName = QStringLiteral("Fire 12");
+    w.recordingControl()->groundElevation = 1234.5;
     QDir(cindrel::mapCDrivePath(QStringLiteral("C:\\CindrelData"))).removeRecursively();
 
     // Work in the zone of the converter's choice around 44.5 N 117.5 W.
@@ -377,17 +377,17 @@ TEST_F(Window, PassServicesNameLogsAndDrawFootprints)
     ASSERT_TRUE(conv->LatLonToUtm(44.5, -117.5, &n0, &e0, &zone, 3));
     EXPECT_EQ(w.StartPass(e0, n0, zone, 90.0f, 600.0f, start), 1);
     EXPECT_EQ(src->groundElevation, 1235u);
-    EXPECT_TRUE(QDir(w.dataRoot).exists());
-    EXPECT_EQ(w.pathPrefix, w.dataRoot + QDir::separator() + QStringLiteral("20240715_1432_Fire12"));
+    EXPECT_TRUE(QDir(w.recordingControl()->dataRoot).exists());
+    EXPECT_EQ(w.recordingControl()->pathPrefix, w.recordingControl()->dataRoot + QDir::separator() + QStringLiteral("20240715_1432_Fire12"));
 
     ASSERT_TRUE(w.ManipulateLogFile(1, false));
     EXPECT_TRUE(w.isLogOpen());
-    EXPECT_EQ(QFileInfo(w.currentLogPath).fileName(), QStringLiteral("20240715_1432_Fire12_1.plf"));
-    EXPECT_TRUE(QFileInfo::exists(w.currentLogPath));
+    EXPECT_EQ(QFileInfo(w.recordingControl()->currentLogPath).fileName(), QStringLiteral("20240715_1432_Fire12_1.plf"));
+    EXPECT_TRUE(QFileInfo::exists(w.recordingControl()->currentLogPath));
     // A second segment of the same pass.
     ASSERT_TRUE(w.ManipulateLogFile(2, true));
     ASSERT_TRUE(w.ManipulateLogFile(1, false));
-    EXPECT_EQ(QFileInfo(w.currentLogPath).fileName(), QStringLiteral("20240715_1432_Fire12_197.plf"));
+    EXPECT_EQ(QFileInfo(w.recordingControl()->currentLogPath).fileName(), QStringLiteral("20240715_1432_Fire12_197.plf"));
 
     w.UpdatePass(e0 + 3000.0, n0, zone, 90.0f, 600.0f);
     w.ReportSwathEdges(e0, n0 + 600, e0, n0 - 600, false);
@@ -420,7 +420,7 @@ TEST_F(Window, PassServicesNameLogsAndDrawFootprints)
     while (w.orthoWorker()->Processed().isEmpty() && t.elapsed() < 3000)
         QThread::msleep(2);
     ASSERT_EQ(w.orthoWorker()->Processed().size(), 1);
-    EXPECT_EQ(w.orthoWorker()->Processed()[0], QFileInfo(w.currentLogPath).absoluteFilePath());
+    EXPECT_EQ(w.orthoWorker()->Processed()[0], QFileInfo(w.recordingControl()->currentLogPath).absoluteFilePath());
     const auto v = w.orthoWorker()->LastRunValues();
     EXPECT_EQ(v.productVersion, QStringLiteral("1.0"));
     EXPECT_DOUBLE_EQ(v.easting1, e0 + 100);
@@ -441,8 +441,8 @@ TEST_F(Window, UncreatableLogIsReported)
 {
     ImageViewer w;
     w.ReplaceDataSource(new FakeSource, 1);
-    w.pathPrefix = QStringLiteral("/nonexistent-folder/deeper/x");
-    w.passNumber = 1;
+    w.recordingControl()->pathPrefix = QStringLiteral("/nonexistent-folder/deeper/x");
+    w.recordingControl()->passNumber = 1;
     EXPECT_FALSE(w.ManipulateLogFile(1, false));
     EXPECT_FALSE(w.isLogOpen());
     ASSERT_GE(Notice::count(), 1);
