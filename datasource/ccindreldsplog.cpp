@@ -479,5 +479,13 @@ bool CCindrelDspLog::WriteRecord(const ScanLineRec &rec)
     std::memcpy(pixels, rec.pix, SAMPLES_PER_LINE);
     std::memcpy(pixels + SAMPLES_PER_LINE, rec.pixExtra, 12);
     std::memset(pixels + kPixBytes, 0, 4);
-    return file.write(out, kRecordSizeV1) == kRecordSizeV1;
+    const qint64 start = file.pos();
+    if (file.write(out, kRecordSizeV1) == kRecordSizeV1)
+        return true;
+    // A short write (disk full) would shift every later record: cut the
+    // file back to the last whole record so the log stays readable and
+    // later records stay aligned.
+    file.resize(start);
+    file.seek(start);
+    return false;
 }

@@ -17,7 +17,9 @@
 // hold a second file open for writing (the recorder): OpenForWrite,
 // WriteRecord, Close. Written records reach the operating system at once
 // (the write file is unbuffered), so a program that dies loses no record
-// that WriteRecord accepted; Close also syncs the file to disk.
+// that WriteRecord accepted; Close also syncs the file to disk. A record
+// that cannot be written whole (disk full) is cut off again, so the file
+// always ends with a whole record.
 //
 // A damaged or foreign file never makes the reader go past a record: every
 // read is one record of the version's size; a partial record at the end of

@@ -542,3 +542,35 @@ TEST_F(LogFile, WritesReachTheFileAtOnce)
     EXPECT_TRUE(writer.Close());
     EXPECT_TRUE(writer.Close());
 }
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+
+TEST_F(LogFile, ShortWriteIsCutBackToWholeRecords)
+{
+    // A file size limit stands in for a full disk: the third record can
+    // only be written in part.
+    CCindrelDspLog writer(curve.get());
+    ASSERT_TRUE(writer.OpenForWrite(path("full.plf")));
+    ASSERT_TRUE(writer.WriteRecord(*makeLine(1)));
+    ASSERT_TRUE(writer.WriteRecord(*makeLine(2)));
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto *oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 2 * 8560 + 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool third = writer.WriteRecord(*makeLine(3));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(third);
+    EXPECT_EQ(QFileInfo(path("full.plf")).size(), 2 * 8560);
+    // Space again: recording carries on with aligned records.
+    ASSERT_TRUE(writer.WriteRecord(*makeLine(4)));
+    writer.Close();
+    CCindrelDspLog reader(curve.get());
+    reader.OnFileOpen(path("full.plf"));
+    EXPECT_EQ(replay(reader), (std::vector<std::uint32_t>{1, 2, 4}));
+}
+#endif
