@@ -97,7 +97,9 @@ void OrthoRectifyWorker::doWork()
             ProcessFile(path, taken);
         }
         QThread::msleep(10);
-    } while (!stopFlag.load());
+        // A file queued during the sleep (the last run's log at shutdown)
+        // is still taken before the loop ends.
+    } while (!stopFlag.load() || PendingCount() > 0);
     running.store(false);
 }
 

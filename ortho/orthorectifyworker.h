@@ -33,7 +33,8 @@ public:
     void SetTailNumber(const QString &text);
     void SetTechName(const QString &text);
     void SetElevationReady(bool ready);
-    // Ends doWork after the queue has been emptied.
+    // Ends doWork once the queue is empty (files queued before or just
+    // after the request are still processed).
     void Stop() { stopFlag.store(true); }
 
     // ---- state, for the owner's status line and for checks ----

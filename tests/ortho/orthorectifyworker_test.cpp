@@ -84,7 +84,10 @@ TEST(OrthoWorkerQueue, FilesProcessedInOrderWithValuesOfTheirTime)
 TEST(OrthoWorkerShutdown, StopWhileIdleEndsLoopAndThreadDeletesWorker)
 {
     auto w = std::make_unique<WorkerOnThread>();
-    QTest::qWait(30);
+    QElapsedTimer started;
+    started.start();
+    while (!w->worker->IsRunning() && started.elapsed() < 2000)
+        QThread::msleep(1);
     ASSERT_TRUE(w->worker->IsRunning());
     QElapsedTimer t;
     t.start();
@@ -98,7 +101,11 @@ TEST(OrthoWorkerShutdown, StopWhileIdleEndsLoopAndThreadDeletesWorker)
 TEST(OrthoWorkerShutdown, StopWithQueuedFilesEmptiesTheQueueFirst)
 {
     WorkerOnThread w;
-    QTest::qWait(20);
+    QElapsedTimer started;
+    started.start();
+    while (!w.worker->IsRunning() && started.elapsed() < 2000)
+        QThread::msleep(1);
+    ASSERT_TRUE(w.worker->IsRunning());
     QStringList names;
     for (int i = 0; i < 50; ++i) {
         names << QStringLiteral("/tmp/q_%1.plf").arg(i);
