@@ -5,6 +5,8 @@
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
 #include "display/dspsig.h"
+#include "display/waterfall.h"
+#include "display/wflabel.h"
 #include "map/arcgisqtwidget.h"
 #include "ortho/orthorectifyworker.h"
 #include "platform/notice.h"
@@ -99,6 +101,10 @@ ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent), curve(std::make
 ImageViewer::~ImageViewer()
 {
     timer->stop();
+    // A run still going ends here, while the window is whole: its strip
+    // chart is finished and its log closed and queued.
+    if (wf)
+        wf->finishRun();
     SaveSettings();
     delete dataSource;
     dataSource = nullptr;
@@ -109,6 +115,11 @@ ImageViewer::~ImageViewer()
     orthoThreadPtr->wait();
     // The thread's end deletes the worker; if it never ran, delete it here.
     delete worker.data();
+    // The panels go before the members they read.
+    delete takeCentralWidget();
+    wf = nullptr;
+    sig = nullptr;
+    map = nullptr;
     qDebug() << "Cindrel main window closed";
 }
 
@@ -219,7 +230,6 @@ void ImageViewer::setBMaxZoom(int idx, int exp)
 
 void ImageViewer::buildPanels()
 {
-    const QSize avail = availableScreenSize();
     auto *central = new QWidget(this);
     auto *hbox = new QHBoxLayout(central);
     auto *left = new QVBoxLayout;
@@ -231,16 +241,16 @@ void ImageViewer::buildPanels()
     left->addWidget(sigPanel);
     left->addWidget(map);
 
-    auto *view = new QLabel(central);
-    view->setObjectName(QStringLiteral("WaterfallView"));
-    view->setMinimumSize(avail.width() / 2, avail.height() / 2);
-    view->setStyleSheet(QStringLiteral("background: black"));
-    wfView = view;
-    auto *overlay = new QLabel(central);
-    overlay->setObjectName(QStringLiteral("StatusOverlay"));
-    overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
-    overlay->setContentsMargins(avail.width() / 7, avail.height() / 6, 0, 0);
-    wfOverlay = overlay;
+    // The waterfall keeps the pictures; the view and the status overlay
+    // share the grid's single cell, the overlay on top.
+    wf = new WaterFall(this, central);
+    wf->hide();
+    waterfallObj = wf;
+    wfView = wf->createViewLabel(central);
+    wfView->setObjectName(QStringLiteral("WaterfallView"));
+    wfOverlay = wf->createOverlayLabel(central);
+    wfOverlay->setObjectName(QStringLiteral("StatusOverlay"));
+    wfOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     grid->addWidget(wfView, 0, 0);
     grid->addWidget(wfOverlay, 0, 0);
     wfOverlay->raise();
@@ -250,6 +260,7 @@ void ImageViewer::buildPanels()
     setCentralWidget(central);
 
     // The tick's first two receivers.
+    connect(timer, &QTimer::timeout, wf, &WaterFall::processData);
     connect(timer, &QTimer::timeout, sig, &DspSig::updateGraph);
 }
 
@@ -319,8 +330,7 @@ void ImageViewer::stopData()
     stopRunAct->setEnabled(false);
     playAct->setEnabled(true);
     // One last pass of the waterfall over what the source still holds.
-    if (waterfallObj)
-        QMetaObject::invokeMethod(waterfallObj, "processData", Qt::DirectConnection);
+    wf->processData();
     updateStatusBar();
 }
 

@@ -66,6 +66,18 @@ public:
         *value = 0;
     }
     using CDataSource::GetVOverH;
+    float GetAltitude() override { return 1500.0f; }
+    float GetPitch() override { return 0.0f; }
+    float GetRoll() override { return 0.0f; }
+    float GetSpeed() override { return 70.0f; }
+    float GetHeading() override { return 90.0f; }
+    float GetTrack() override { return 90.0f; }
+    std::uint32_t GetLineIndex() override { return 1; }
+    void GetPosition(float *la, float *lo) override
+    {
+        *la = float(lat);
+        *lo = float(lon);
+    }
     std::uint32_t GetFireThreshold() override { return 140; }
     void Start() override { ++starts; }
     void Stop() override { ++stops; }
@@ -342,21 +354,30 @@ TEST_F(Window, EverySeventhTickRecentresTheMap)
     src->lon = -120.25;
     w.ReplaceDataSource(src, 1);
     w.mapWidget()->resize(400, 300);
-    for (int i = 0; i < 8; ++i)
-        fireTick(w);
-    EXPECT_EQ(src->cycles, 8);
-    EXPECT_EQ(src->positionReads, 1);   // at the 8th tick (the counter reads 7)
-    EXPECT_NEAR(w.mapWidget()->view()->currentCenter().y(), 44.5, 1e-6);
+    auto centre = [&] { return w.mapWidget()->view()->currentCenter(); };
+    const double startLon = centre().x();
     for (int i = 0; i < 7; ++i)
         fireTick(w);
-    EXPECT_EQ(src->positionReads, 2);
+    EXPECT_EQ(src->cycles, 7);
+    EXPECT_NEAR(centre().x(), startLon, 1e-9);
+    fireTick(w);   // the counter reads 7: re-centre
+    EXPECT_NEAR(centre().y(), 44.5, 1e-6);
+    EXPECT_NEAR(centre().x(), -120.25, 1e-6);
+
+    src->lat = 45.0;
+    for (int i = 0; i < 6; ++i)
+        fireTick(w);
+    EXPECT_NEAR(centre().y(), 44.5, 1e-6);
+    fireTick(w);   // every 7th tick from then on
+    EXPECT_NEAR(centre().y(), 45.0, 1e-6);
+
     // Before the first line the position is 0, 0: the view stays.
     src->lat = src->lon = 0.0;
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 14; ++i)
         fireTick(w);
-    EXPECT_EQ(src->positionReads, 3);
-    EXPECT_NEAR(w.mapWidget()->view()->currentCenter().x(), -120.25, 1e-6);
-    EXPECT_EQ(Notice::count(), 0);
+    EXPECT_NEAR(centre().y(), 45.0, 1e-6);
+    EXPECT_EQ(src->cycles, 29);
+    EXPECT_EQ(Notice::count(), 0) << Notice::last().text.toStdString();
 }
 
 TEST_F(Window, PassServicesNameLogsAndDrawFootprints)
