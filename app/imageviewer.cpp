@@ -5,6 +5,7 @@
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
 #include "display/dspsig.h"
+#include "geodata/celevationdata.h"
 #include "display/waterfall.h"
 #include "display/wflabel.h"
 #include "map/arcgisqtwidget.h"
@@ -540,8 +541,29 @@ std::int32_t ImageViewer::GetPassHeading(std::int32_t index)
 
 bool ImageViewer::ExtractRunElevation(const QString &folder)
 {
-    Q_UNUSED(folder);
-    return false;
+    // Without recorded lines since start-up there is no area to extract.
+    if (!passes.boxB.EverGrown() || passes.boxB.IsEmpty())
+        return false;
+    const CExtentsBox &b = passes.boxB;
+    const double xs[4] = {b.minX, b.maxX, b.maxX, b.minX};
+    const double ys[4] = {b.maxY, b.maxY, b.minY, b.minY};
+    double west = 1e9, east = -1e9, north = -1e9, south = 1e9;
+    for (int i = 0; i < 4; ++i) {
+        double lat = 0.0, lon = 0.0;
+        if (!converter->UtmToLatLon(ys[i], xs[i], passes.Zone(), &lat, &lon, 2))
+            return false;
+        west = std::min(west, lon);
+        east = std::max(east, lon);
+        north = std::max(north, lat);
+        south = std::min(south, lat);
+    }
+    // The raster the rectifier looks for beside the mission's logs.
+    const QString name = QDir(folder).filePath(recording->missionPrefix);
+    CElevationData elevation;
+    const bool ok = elevation.ExtractArea(west, north, east, south, QDir::toNativeSeparators(name));
+    qDebug().noquote() << QStringLiteral("Elevation for the run area into %1: %2")
+                              .arg(name, ok ? QStringLiteral("done") : QStringLiteral("failed"));
+    return ok;
 }
 
 // ---------------------------------------------------------------------------
