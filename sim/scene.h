@@ -1,0 +1,144 @@
+#pragma once
+// The synthetic world the flight simulator flies over: terrain, fires,
+// smoke and hot ground, and the background temperature field. Everything is
+// a deterministic function of the parameters (the seed included), so the
+// same parameters give the same scene, the same tiles and the same lines.
+//
+// Terrain: smooth relief (ridges and valleys from a few oriented waves) over
+// a square region around the centre. The elevation the simulator traces
+// rays against is exactly what the DEM tiles store: whole metres per cell,
+// cells with edges on whole multiples of the cell size (one arc-second, two
+// arc-seconds north of 51 degrees and west of -129.75), interpolated
+// bilinearly between cell centres.
+//
+// Radiometry (raw signed 16-bit counts): the background temperature T (K)
+// gives channel B = 3500 + 120 (T - 295) and channel A = 2500 + 40 (T - 295),
+// each with its own noise. A fire raises channel A by up to ~26000 counts and
+// channel B somewhat; the strongest fires saturate channel B at 32767, above
+// the channel B fire limit. Smoke and hot ground raise channel A by several
+// hundred to ~1500 counts (and B a little) over patches hundreds of metres
+// across: the large clusters that desmoking removes.
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+struct SceneParams {
+    std::uint64_t seed = 1;
+    double centerLat = 44.5;        // degrees
+    double centerLon = -121.5;      // degrees, east positive
+    double regionDeg = 1.0;         // side of the square region (degrees)
+    double baseElevation = 1100.0;  // metres
+    double relief = 700.0;          // metres, 0 = flat terrain at baseElevation
+    int fireCount = 12;
+    int smokeCount = 4;             // smoke plumes and hot-ground patches
+    double fireSpreadM = 3000.0;    // fires and patches lie within this distance of the centre
+    double backgroundK = 295.0;     // mean background temperature
+    double noiseA = 12.0;           // counts (1 sigma)
+    double noiseB = 25.0;
+};
+
+struct Fire {
+    int id = 0;
+    double lat = 0.0, lon = 0.0;
+    double radiusM = 5.0;
+    double intensity = 0.5;         // 0..1; from 0.8 up channel B saturates
+};
+
+// A large warm patch: smoke plume or hot ground (Gaussian profile).
+struct WarmPatch {
+    double lat = 0.0, lon = 0.0;
+    double radiusM = 300.0;
+    double strength = 900.0;        // channel A counts added at the centre
+};
+
+constexpr double kStrongFire = 0.8;
+constexpr int kSampleMax = 32767;
+constexpr int kSampleMin = -32768;
+
+// A 1 x 1 degree elevation tile: south-west corner and cell size.
+struct DemTile {
+    int lat0 = 0, lon0 = 0;
+    int cellsPerDegree = 3600;
+};
+
+class Scene {
+public:
+    explicit Scene(const SceneParams &params);
+
+    const SceneParams &params() const { return p_; }
+
+    // --- terrain ---
+    // Cells per degree of the elevation model (3600 or 1800).
+    int cellsPerDegree() const { return cpd_; }
+    double cellDeg() const { return 1.0 / cpd_; }
+    // Continuous model surface (metres) before it is stored in whole metres.
+    double modelHeight(double lat, double lon) const;
+    // Stored elevation of the cell with global indices (gx, gy): its centre
+    // is at longitude (gx + 0.5) / cpd and latitude (gy + 0.5) / cpd.
+    std::int16_t cell(long gx, long gy) const;
+    // Bilinear elevation between cell centres: what a reader of the tiles sees.
+    double elevation(double lat, double lon) const;
+    // Fills w x h cells, row-major from the north-west cell (gx0, gy0) going
+    // east and south (gy decreasing): the order of a BIL tile.
+    void fillCells(long gx0, long gyTop, int w, int h, std::int16_t *out) const;
+    // Tiles that cover the region, south-west first, west to east then south to north.
+    std::vector<DemTile> tiles() const;
+
+    // --- fires, smoke, background ---
+    const std::vector<Fire> &fires() const { return fires_; }
+    void setFires(const std::vector<Fire> &fires) { fires_ = fires; }
+    void addFire(const Fire &f) { fires_.push_back(f); }
+    const std::vector<WarmPatch> &warmPatches() const { return patches_; }
+    void setWarmPatches(const std::vector<WarmPatch> &p) { patches_ = p; }
+
+    double backgroundTemperature(double lat, double lon, double elevation) const;
+    // Noise-free background channel levels at a ground point.
+    void backgroundLevels(double lat, double lon, double elevation, double &a, double &b) const;
+
+private:
+    struct Wave {
+        double kx, ky, phase, weight;
+        bool ridge;
+    };
+    double waveSum(double x, double y) const;
+    double xOf(double lon) const { return (lon - p_.centerLon) * mx_; }
+    double yOf(double lat) const { return (lat - p_.centerLat) * my_; }
+
+    SceneParams p_;
+    int cpd_ = 3600;
+    double mx_ = 0.0, my_ = 0.0;    // metres per degree at the centre
+    std::vector<Wave> waves_;
+    double tkx_[2] = {0, 0}, tky_[2] = {0, 0}, tphase_[2] = {0, 0};
+    std::vector<Fire> fires_;
+    std::vector<WarmPatch> patches_;
+
+    // Stored cells of the region (plus a margin), row-major, north row first.
+    long gridX0_ = 0, gridYTop_ = 0;
+    int gridW_ = 0, gridH_ = 0;
+    std::vector<std::int16_t> grid_;
+};
+
+// Deterministic pseudo-random numbers (splitmix64 seeding, xoshiro256**).
+class Rng {
+public:
+    explicit Rng(std::uint64_t seed);
+    std::uint64_t next();
+    double uniform() { return (next() >> 11) * (1.0 / 9007199254740992.0); }
+    double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
+    // Approximately normal (sum of four uniforms), mean 0, sigma 1.
+    double gauss()
+    {
+        const std::uint64_t r = next();
+        const double s = double(r & 0xFFFF) + double((r >> 16) & 0xFFFF) + double((r >> 32) & 0xFFFF)
+                         + double(r >> 48);
+        return (s - 2.0 * 65535.0) * (1.7320508075688772 / 65535.0);
+    }
+
+private:
+    std::uint64_t s_[4];
+};
+
+std::uint64_t mixSeed(std::uint64_t a, std::uint64_t b);
+
+} // namespace sim
