@@ -770,8 +770,6 @@ void SimBoard::mailboxWritten(std::uint32_t a, std::uint32_t v)
 
 void SimBoard::startStream()
 {
-    if (!source_)
-        source_ = makeDefaultSimLineSource();
     streaming_ = true;
     if (!streamThread_.joinable())
         streamThread_ = std::thread(&SimBoard::streamLoop, this);
@@ -788,6 +786,15 @@ void SimBoard::streamLoop()
         if (!streaming_) {
             wasOn = false;
             streamCv_.wait(lk);
+            continue;
+        }
+        if (!source_) {
+            // Building the scene takes a moment: not while holding the board.
+            lk.unlock();
+            auto source = makeDefaultSimLineSource();
+            lk.lock();
+            if (!source_)
+                source_ = std::move(source);
             continue;
         }
         if (!wasOn) {
@@ -838,7 +845,10 @@ void SimBoard::produceLocked(std::unique_lock<std::mutex> &lk)
         lk.lock();
         if (!ok) {
             // The pass is over: the next pass starts.
-            source_ = makeDefaultSimLineSource();
+            lk.unlock();
+            auto fresh = makeDefaultSimLineSource();
+            lk.lock();
+            source_ = std::move(fresh);
             src = source_.get();
             lk.unlock();
             if (hostGain)
@@ -917,8 +927,13 @@ void SimBoard::cancelWaiter(const std::shared_ptr<EventWaiter> &w)
 void SimBoard::raiseLine()
 {
     std::unique_lock<std::mutex> lk(mutex_);
-    if (!source_)
-        source_ = makeDefaultSimLineSource();
+    if (!source_) {
+        lk.unlock();
+        auto source = makeDefaultSimLineSource();
+        lk.lock();
+        if (!source_)
+            source_ = std::move(source);
+    }
     produceLocked(lk);
 }
 

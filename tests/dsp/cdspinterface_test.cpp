@@ -471,3 +471,43 @@ TEST_F(LiveSourceTest, StreamFailuresStopLinesWithoutHanging)
         EXPECT_LT(d.elapsed(), 2000);
     }
 }
+
+TEST_F(LiveSourceTest, DefaultBoardStreamsTheFlightModel)
+{
+    SimBoardConfig cfg;
+    cfg.lineRateHz = 400;
+    auto board = std::make_shared<SimBoard>(cfg);   // no source given: the scene and flight model
+    auto src = makeSource(board);
+    ASSERT_TRUE(src->Initialize());
+    src->SetChnBGain(0.2f);
+    src->SetChnBOffset(3000);
+    src->Start();
+    ASSERT_TRUE(waitFor([&] { return src->worker()->linesMoved() >= 200; }, 20000));
+    src->Stop();
+    src->DoNextFwdCycle(0, false, false);
+    const std::uint32_t n = src->GetNumNewImageLines();
+    ASSERT_GE(n, 200u);
+    EXPECT_EQ(board->linesDelivered(), src->worker()->linesMoved());   // every record passed the checks
+    ScanLineRec prev, cur;
+    src->GetPriorImageLine(n - 1, &prev);
+    for (std::uint32_t age = n - 1; age-- > 0;) {
+        src->GetPriorImageLine(age, &cur);
+        ASSERT_EQ(cur.lineIndex, prev.lineIndex + prev.effectiveInterval());
+        ASSERT_EQ(cur.lineFlags & LINE_GAP, 0);
+        prev = cur;
+    }
+    EXPECT_FLOAT_EQ(cur.chnBGain, 0.2f);
+    EXPECT_EQ(cur.chnBOffset, 3000);
+    // The display row is the host's gain and offset applied to channel B.
+    int same = 0;
+    for (int j = 0; j < SAMPLES_PER_LINE; ++j) {
+        const double v = (cur.chanB[SAMPLES_PER_LINE - 1 - j] - 3000) * 0.2 + 127;
+        const int expect = v < 0 ? 0 : v > 254 ? 254 : int(v);
+        same += std::abs(int(cur.pix[j] == 255 ? 254 : cur.pix[j]) - expect) <= 1;
+    }
+    EXPECT_GT(same, SAMPLES_PER_LINE * 9 / 10);
+    double lat = 0, lon = 0;
+    src->GetPosition(&lat, &lon);
+    EXPECT_NEAR(lat, 44.5, 0.1);
+    EXPECT_NEAR(lon, -121.5, 0.1);
+}
