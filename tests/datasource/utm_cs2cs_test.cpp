@@ -170,6 +170,10 @@ TEST(UtmConverterAgainstProj, ZonesOverTheServiceArea)
         for (double lat = 24.0; lat <= 71.5; lat += 1.9)
             for (double lon = -170.0; lon <= -66.0; lon += 0.83)
                 points.push_back({lat, lon});
+        // The grid's fixed point and both sides of zone 10 within the edge bands.
+        points.push_back({45.0, -123.0});
+        points.push_back({45.0, -120.05});
+        points.push_back({45.0, -125.95});
         compareWithProj(el, points, 0, bins);
     }
     printBins("UTM zones, all three ellipsoids", bins);
@@ -183,11 +187,13 @@ TEST(UtmConverterAgainstProj, FixedCentralMeridians)
         GTEST_SKIP() << "cs2cs (proj-bin) not installed";
     std::map<int, Bin> bins;
     for (const Ellipsoid &el : kEllipsoids) {
-        for (int meridian : {-150, -121, -97, -75}) {
+        for (int meridian : {-150, -123, -97, -75}) {
             std::vector<Point> points;
             for (double lat = 24.0; lat <= 71.5; lat += 1.9)
                 for (double off = -7.5; off <= 7.5; off += 0.5)
                     points.push_back({lat, meridian + off});
+            if (meridian == -123)
+                points.push_back({45.0, -120.05});   // stays on the fixed meridian
             compareWithProj(el, points, meridian, bins);
         }
     }

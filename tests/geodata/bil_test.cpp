@@ -453,7 +453,7 @@ TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
     makeSmall(src);
     CBil dst;
     dst.SetDimensions(2, 2, 1, Int16);
-    dst.SetGeoReference(2.0, 3.0, 0, 0, 15.0, 26.0, 0, 0.0, 1);   // corner (14, 27.5)
+    dst.SetGeoReference(2.0, 3.0, 0, 0, 16.0, 24.5, 0, 0.0, 1);   // corner (15, 26)
     ASSERT_TRUE(dst.Allocate());
 
     src.SetWindow(0, 0, 5, 3);
@@ -467,14 +467,16 @@ TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
     src.SetWindow(0, 0, 4, 3);
     EXPECT_FALSE(src.CopyWindowInto(other));
 
-    // Whole source placed at destination cell (-2, -1): only its lower right
-    // part (columns 2..3, rows 1..2) lands inside.
+    // The source corner (10, 30.5) is destination pixel (-2.5, -1.5): cell
+    // (-3, -2). Only the source's last cell (3, 2) lands inside, at (0, 0).
     ASSERT_TRUE(src.CopyWindowInto(dst));
     double v;
     ASSERT_TRUE(dst.GetValue(0, 0, 0, &v));
-    EXPECT_EQ(v, 102);
-    ASSERT_TRUE(dst.GetValue(1, 1, 0, &v));
     EXPECT_EQ(v, 203);
+    for (auto [c, r] : {std::pair{1, 0}, {0, 1}, {1, 1}}) {
+        ASSERT_TRUE(dst.GetValue(c, r, 0, &v));
+        EXPECT_EQ(v, 0);
+    }
 
     src.SetWindow(1, 1, 1, 2);   // empty
     EXPECT_TRUE(src.CopyWindowInto(dst));
@@ -594,6 +596,32 @@ TEST(BilWrite, FailureLeavesNoPartialTrio)
 
     // Nothing can be written into a missing folder.
     EXPECT_FALSE(w.Write(dataName("no/such/folder/x")));
+}
+
+TEST(BilStorage, HeaderGrownPastItsDataIsNeverRead)
+{
+    const QString n = dataName("grown");
+    writeText(n + ".hdr", "NCOLS 2\nNROWS 2\nNBITS 16\n");
+    writeBytes(n + ".bil", 8, 1);
+    CBil m;
+    ASSERT_TRUE(m.Open(n));
+    double v;
+    ASSERT_TRUE(m.GetValue(1, 1, 0, &v));
+    m.SetDimensions(2, 2, 1, Float64);   // would need 32 bytes of the 8 mapped
+    EXPECT_FALSE(m.GetValue(1, 1, 0, &v));
+    EXPECT_FALSE(m.Interpolate(0, 0, 0, &v));
+
+    CBil a;
+    a.SetDimensions(4, 4, 1, Int16);
+    ASSERT_TRUE(a.Allocate());
+    a.SetDimensions(400, 400, 1, Int16);
+    EXPECT_FALSE(a.Fill(7));
+    EXPECT_EQ(a.MutableRowData(300), nullptr);
+    CBil src;
+    makeSmall(src);
+    src.SetWindow(0, 0, 4, 3);
+    EXPECT_FALSE(src.CopyWindowInto(a));
+    EXPECT_FALSE(a.Write(dataName("grown_out")));
 }
 
 TEST(BilStorage, AllocateFillAndRelease)
