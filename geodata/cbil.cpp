@@ -713,11 +713,21 @@ bool CBil::ComputeStatistics(double *minimum, double *maximum, double *mean)
     int mn = 32000, mx = -32000;
     double sumAll = 0.0;
     for (int r = 0; r < h_.nrows; ++r) {
+        const unsigned char *row = data_ + qint64(r) * h_.totalRowBytes;
         for (int c = 0; c < h_.ncols; ++c) {
-            unsigned char buf[8] = {};
-            GetRawSample(c, r, 0, buf);
             qint16 v;
-            std::memcpy(&v, buf, 2);
+            if (h_.bytesPerSample == 2) {
+                // The common case, read in place.
+                quint16 u;
+                std::memcpy(&u, row + 2 * c, 2);
+                if (h_.byteOrder != hostByteOrder())
+                    u = quint16((u >> 8) | (u << 8));
+                v = qint16(u);
+            } else {
+                unsigned char buf[8] = {};
+                GetRawSample(c, r, 0, buf);
+                std::memcpy(&v, buf, 2);
+            }
             if (v > mx)
                 mx = v;
             if (v != 0) {

@@ -1,5 +1,7 @@
 #include "displayfakes.h"
 
+#include <QDir>
+
 ScanLineRec makeLine(std::uint32_t index, std::uint8_t pixValue)
 {
     ScanLineRec r;
@@ -80,7 +82,7 @@ void MemSource::SetBMin(std::uint32_t v) { calls << QStringLiteral("SetBMin %1")
 float MemSource::SetChnBGain(float g)
 {
     calls << QStringLiteral("SetChnBGain %1").arg(double(g));
-    return g;
+    return gainIgnored ? 0.0f : g;
 }
 
 std::uint32_t MemSource::SetChnBOffset(std::uint32_t v)
@@ -95,7 +97,11 @@ std::int32_t MemSource::SetVOverHOverride(std::int32_t v)
     return v;
 }
 
-FakeOwner::FakeOwner() { curve.resetStartValues(); }
+FakeOwner::FakeOwner()
+{
+    curve.resetStartValues();
+    pathPrefix = QDir::currentPath() + QStringLiteral("/run");
+}
 
 FakeOwner::~FakeOwner() = default;
 

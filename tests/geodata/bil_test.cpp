@@ -6,10 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
 
 void writeText(const QString &path, const QByteArray &text)
 {
@@ -280,7 +283,7 @@ TEST(BilGeometry, RotationRoundTripsAndTurnsTheGrid)
     b.PixelToGeo(1, 0, &x1, &y1);
     // One column along the grid is one cell turned by the rotation.
     EXPECT_NEAR(std::hypot(x1 - x0, y1 - y0), 10.0, 1e-9);
-    EXPECT_NEAR(std::atan2(y1 - y0, x1 - x0) * 180.0 / M_PI, 30.0, 1e-9);
+    EXPECT_NEAR(std::atan2(y1 - y0, x1 - x0) * 180.0 / kPi, 30.0, 1e-9);
     for (double col : {0.0, 12.25, 77.5})
         for (double row : {0.0, 3.75, 99.0}) {
             double x, y, c, r;
@@ -335,7 +338,7 @@ TEST(BilSamples, EveryPixelTypeConvertsToDouble)
         {Int16, QByteArray::fromHex("fffe"), -2},
         {Int32, QByteArray::fromHex("fffffffd"), -3},
         {Float32, QByteArray::fromHex("40490fdb"), double(3.14159274f)},
-        {Float64, QByteArray::fromHex("400921fb54442d18"), M_PI},
+        {Float64, QByteArray::fromHex("400921fb54442d18"), kPi},
         {Int8, QByteArray::fromHex("fb"), -5},
         {UInt8, QByteArray::fromHex("fb"), 251},
         {UInt16, QByteArray::fromHex("fffe"), 65534},
@@ -398,18 +401,22 @@ TEST(BilSamples, StatisticsOfZerosAndOfMixedSamples)
     // Values (big-endian) 0, -5, 10, 20, 0, 7: min of non-zero -5, max 20,
     // mean trunc(32 / 6) = 5.
     const qint16 vals[6] = {0, -5, 10, 20, 0, 7};
-    for (int i = 0; i < 6; ++i) {
-        b.MutableData()[2 * i] = uchar(quint16(vals[i]) >> 8);
-        b.MutableData()[2 * i + 1] = uchar(vals[i] & 0xff);
+    for (int order : {0, 1}) {
+        SCOPED_TRACE(order);
+        b.SetByteOrder(order);
+        for (int i = 0; i < 6; ++i) {
+            b.MutableData()[2 * i + order] = uchar(quint16(vals[i]) >> 8);
+            b.MutableData()[2 * i + 1 - order] = uchar(vals[i] & 0xff);
+        }
+        ASSERT_TRUE(b.ComputeStatistics(&mn, &mx, &mean));
+        EXPECT_EQ(mn, -5);
+        EXPECT_EQ(mx, 20);
+        EXPECT_EQ(mean, 5);
+        EXPECT_EQ(b.StatNonZeroCount(), 4);
+        EXPECT_EQ(b.StatZeroCount(), 2);
+        EXPECT_DOUBLE_EQ(b.StatSum(), 32);
+        EXPECT_DOUBLE_EQ(b.StatSumSquares(), 25 + 100 + 400 + 49);
     }
-    ASSERT_TRUE(b.ComputeStatistics(&mn, &mx, &mean));
-    EXPECT_EQ(mn, -5);
-    EXPECT_EQ(mx, 20);
-    EXPECT_EQ(mean, 5);
-    EXPECT_EQ(b.StatNonZeroCount(), 4);
-    EXPECT_EQ(b.StatZeroCount(), 2);
-    EXPECT_DOUBLE_EQ(b.StatSum(), 32);
-    EXPECT_DOUBLE_EQ(b.StatSumSquares(), 25 + 100 + 400 + 49);
 
     CBil empty;
     mn = mx = mean = 9;
