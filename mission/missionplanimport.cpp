@@ -8,6 +8,7 @@
 #include <QDomElement>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <climits>
@@ -28,6 +29,12 @@ bool isAsciiDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
+const QRegularExpression &plainNumber()
+{
+    static const QRegularExpression re(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]*)?$"));
+    return re;
+}
+
 // The four values of one edge.
 struct Edge {
     float value = 0.0f;
@@ -45,15 +52,19 @@ Edge readEdge(const QString &raw, bool latitude)
     const double v = text.toDouble(&isNumber);
     e.value = isNumber ? float(v) : 0.0f;
     e.coordinate = isNumber && std::fabs(v) <= (latitude ? 90.0 : 180.0);
+    // The plain form ("-120.75") is split by its text; other spellings of a
+    // coordinate ("1.2075e2", leading zeros) by their value.
+    const int dot = text.indexOf(QLatin1Char('.'));
+    const bool plain = text.contains(plainNumber()) && dot < kTextWindow;
     e.deg = MissionPlanImport::GetDegrees(text);
-    e.min = MissionPlanImport::GetMinutes(text);
-    if (e.min == 60) {
-        e.min = 0;
-        ++e.deg;
+    if (e.coordinate && plain) {
+        e.min = MissionPlanImport::GetMinutes(text);
+        if (e.min == 60) {
+            e.min = 0;
+            ++e.deg;
+        }
     }
-    if (e.coordinate && (e.deg < 0 || e.min < 0)) {
-        // A number the text walk cannot split (an exponent, say): take the
-        // degrees and minutes from its value.
+    if (e.coordinate && (!plain || e.deg < 0 || e.min < 0)) {
         const double a = std::fabs(v);
         e.deg = int(a);
         e.min = int(std::floor((a - e.deg) * 60.0 + 0.5));

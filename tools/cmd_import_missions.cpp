@@ -21,10 +21,8 @@ QString describe(const MissionRecord &m)
     return QStringLiteral("%1  N %2  S %3  E %4  W %5  (%6 %7 %8 %9)")
         .arg(m.name, edge(m.northDeg, m.northMin, m.northNs ? "S" : "N"), edge(m.southDeg, m.southMin, m.southNs ? "S" : "N"),
              edge(m.eastDeg, m.eastMin, m.eastEw ? "E" : "W"), edge(m.westDeg, m.westMin, m.westEw ? "E" : "W"))
-        .arg(double(m.northVal), 0, 'g', 9)
-        .arg(double(m.southVal), 0, 'g', 9)
-        .arg(double(m.eastVal), 0, 'g', 9)
-        .arg(double(m.westVal), 0, 'g', 9);
+        .arg(MissionStore::FloatText(m.northVal), MissionStore::FloatText(m.southVal),
+             MissionStore::FloatText(m.eastVal), MissionStore::FloatText(m.westVal));
 }
 
 // The boxes an import showed, as messages on standard error.

@@ -168,10 +168,12 @@ TEST_F(MissionPlanImportTest, EdgeTextsInOtherFormsAndHemispheres)
              "<request>\n  <name>\n    Spaced Out\n  </name>\n  <north>\n    44.5\n  </north>\n"
              "  <south> 44.25 </south>\n  <east>\t-119.5\t</east>\n  <west>-119.75\n</west>\n</request>\n" +
              // Southern and eastern hemispheres, an exponent.
-             request("Down Under", "-10.5", "-20.25", "1.505e2", "140.75")));
+             request("Down Under", "-10.5", "-20.25", "1.505e2", "140.75") +
+             // Leading zeros push the "." past the first 10 characters.
+             request("Zeros", "0000000045.5", "45.25", "-120.75", "-0000000121.1")));
     MissionPlanImport::Summary sum;
     ASSERT_EQ(MissionPlanImport::ImportFile(path, &sum), 0);
-    EXPECT_EQ(sum.stored, 3);
+    EXPECT_EQ(sum.stored, 4);
     EXPECT_EQ(sum.failed, 0);
 
     const MissionRecord carry = MissionStore::Read(0);
@@ -207,6 +209,13 @@ TEST_F(MissionPlanImportTest, EdgeTextsInOtherFormsAndHemispheres)
     EXPECT_EQ(down.westMin, 45);
     EXPECT_EQ(down.westEw, 1);
     EXPECT_FLOAT_EQ(down.eastVal, 150.5f);
+
+    const MissionRecord zeros = MissionStore::Read(3);
+    EXPECT_EQ(zeros.northDeg, 45);
+    EXPECT_EQ(zeros.northMin, 30);
+    EXPECT_EQ(zeros.westDeg, 121);
+    EXPECT_EQ(zeros.westMin, 6);
+    EXPECT_EQ(zeros.westEw, 0);
     EXPECT_EQ(Notice::count(), 1);   // the summary only
 }
 
