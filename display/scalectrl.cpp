@@ -91,8 +91,8 @@ void ScaleCtrl::SetFireExponent(int e) { fire_.exponent = e; recompute(fire_); }
 void ScaleCtrl::SetBMaxMantissa(int m) { bmax_.mantissa = m; recompute(bmax_); }
 void ScaleCtrl::SetBMaxExponent(int e) { bmax_.exponent = e; recompute(bmax_); }
 
-void ScaleCtrl::drawPlot(QPainter &painter, const Plot &p, int labelTop, int labelMid, int labelBottom,
-                         int barBase, int barTopBase, int barCeiling, int labelAdd)
+void ScaleCtrl::drawLabels(QPainter &painter, const Plot &p, int labelTop, int labelMid, int labelBottom,
+                           int labelAdd)
 {
     const qint64 top = qint64(p.threshold) + p.range;
     const qint64 bottom = qint64(p.threshold) - p.range;
@@ -104,10 +104,17 @@ void ScaleCtrl::drawPlot(QPainter &painter, const Plot &p, int labelTop, int lab
     rightAligned(top, labelTop);
     rightAligned(p.threshold, labelMid);
     rightAligned(bottom, labelBottom);
+}
 
+void ScaleCtrl::drawBars(const Plot &p, int barBase, int barTopBase, int barCeiling)
+{
     if (p.writeIndex == -1)
         return;
+    // Written straight into the picture: one white column per slot, both
+    // ends included, exactly what a one-pixel line from the base up gives.
+    const qint64 bottom = qint64(p.threshold) - p.range;
     const float step = float(p.range) / 25.0f;
+    const QRgb white = data_.rgba();
     for (int i = 0; i < p.filled; ++i) {
         const int x = 77 + i;
         float hf = float(qint64(p.values[i]) - bottom) / step + 0.5f;
@@ -116,16 +123,21 @@ void ScaleCtrl::drawPlot(QPainter &painter, const Plot &p, int labelTop, int lab
         const int h = int(hf);
         if (h <= 0)
             continue;
-        int y = barTopBase - h;
-        if (y < barCeiling)
-            y = barCeiling;
-        painter.drawLine(x, barBase, x, y);
+        int top = barTopBase - h;
+        if (top < barCeiling)
+            top = barCeiling;
+        for (int y = top; y <= barBase; ++y)
+            reinterpret_cast<QRgb *>(picture_.scanLine(y))[x] = white;
     }
 }
 
 QImage ScaleCtrl::BuildScaleImage(int offsetValue, int centrePos, int minPos, int maxPos)
 {
     picture_.fill(background_);
+    // The bars lie clear of the bracket and the texts drawn before them in
+    // the sequence, so they can go first; the frames are drawn over them.
+    drawBars(fire_, 55, 55, 5);
+    drawBars(bmax_, 120, 115, 70);
     QPainter painter(&picture_);
     painter.setPen(QPen(data_, 1));
 
@@ -157,8 +169,8 @@ QImage ScaleCtrl::BuildScaleImage(int offsetValue, int centrePos, int minPos, in
     centredAt(xMin, 167, QStringLiteral("%1").arg(minPos - centrePos + 128));
     centredAt(xMax, 167, QStringLiteral("%1").arg(maxPos - centrePos + 128));
 
-    drawPlot(painter, fire_, 17, 36, 55, 55, 55, 5, 0);
-    drawPlot(painter, bmax_, 82, 101, 120, 120, 115, 70, 32768);
+    drawLabels(painter, fire_, 17, 36, 55, 0);
+    drawLabels(painter, bmax_, 82, 101, 120, 32768);
 
     // Frame: scale base line with its ticks, texts, then the two plot boxes.
     painter.setPen(QPen(frame_, 2));

@@ -70,8 +70,9 @@ private:
     static void zoomIn(Plot &p);
     static void zoomOut(Plot &p);
     static void recompute(Plot &p);
-    void drawPlot(class QPainter &painter, const Plot &p, int labelTop, int labelMid, int labelBottom,
-                  int barBase, int barTopOffset, int barCeiling, int labelAdd);
+    void drawLabels(class QPainter &painter, const Plot &p, int labelTop, int labelMid, int labelBottom,
+                    int labelAdd);
+    void drawBars(const Plot &p, int barBase, int barTopBase, int barCeiling);
 
     QImage picture_;
     QColor background_ = Qt::black;

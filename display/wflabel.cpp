@@ -38,6 +38,11 @@ void wfLabel::paintEvent(QPaintEvent *)
 
 QSize wfLabel::minimumSizeHint() const
 {
+    // A whole small picture (the thresholds panel's scale) asks for its own
+    // size; the waterfall's labels ask for half the screen's width and its
+    // full height.
+    if (whole_ && image_)
+        return image_->size();
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return QLabel::minimumSizeHint();

@@ -30,6 +30,8 @@ public:
     // The part of the image this label paints.
     QRect sourceRect() const;
 
+    // Half the primary screen's available width by its full available
+    // height; in whole-image mode the image's size.
     QSize minimumSizeHint() const override;
 
 protected:

@@ -166,7 +166,13 @@ void CBil::DropData()
     if (file_.isOpen())
         file_.close();
     data_ = nullptr;
+    dataBytes_ = 0;
     storage_ = None;
+}
+
+bool CBil::DataCoversHeader() const
+{
+    return data_ && h_.sizesValid && h_.totalBytes <= dataBytes_;
 }
 
 void CBil::Release()
@@ -229,13 +235,14 @@ bool CBil::Allocate()
     if (!p)
         return false;
     data_ = static_cast<unsigned char *>(p);
+    dataBytes_ = h_.totalBytes;
     storage_ = Owned;
     return true;
 }
 
 bool CBil::Fill(unsigned char value)
 {
-    if (storage_ != Owned)
+    if (storage_ != Owned || !DataCoversHeader())
         return false;
     std::memset(data_, value, size_t(h_.totalBytes));
     return true;
@@ -243,14 +250,14 @@ bool CBil::Fill(unsigned char value)
 
 const unsigned char *CBil::RowData(int row) const
 {
-    if (!data_ || row < 0 || row >= h_.nrows)
+    if (!DataCoversHeader() || row < 0 || row >= h_.nrows)
         return nullptr;
     return data_ + qint64(row) * h_.totalRowBytes;
 }
 
 unsigned char *CBil::MutableRowData(int row)
 {
-    if (storage_ != Owned || row < 0 || row >= h_.nrows)
+    if (storage_ != Owned || !DataCoversHeader() || row < 0 || row >= h_.nrows)
         return nullptr;
     return data_ + qint64(row) * h_.totalRowBytes;
 }
@@ -421,6 +428,7 @@ bool CBil::Open(const QString &name)
         return false;
     }
     data_ = map_ + h.skipbytes;
+    dataBytes_ = size - h.skipbytes;
     storage_ = Mapped;
     h_ = h;
     return true;
@@ -484,7 +492,7 @@ bool CBil::Write(const QString &name) const
 
     bool dataOk = false;
     QSaveFile bil(base + QStringLiteral(".bil"));
-    if (h_.sizesValid && (data_ || h_.totalBytes == 0) && bil.open(QIODevice::WriteOnly)) {
+    if (h_.sizesValid && (DataCoversHeader() || h_.totalBytes == 0) && bil.open(QIODevice::WriteOnly)) {
         dataOk = true;
         if (h_.skipbytes > 0) {
             const QByteArray zeros(h_.skipbytes, '\0');
@@ -551,7 +559,7 @@ void CBil::GeoToPixel(double x, double y, double *column, double *row) const
 
 bool CBil::GetRawSample(double column, double row, int band, void *out) const
 {
-    if (!data_)
+    if (!DataCoversHeader())
         return false;
     if (!(column >= 0 && column < h_.ncols && row >= 0 && row < h_.nrows && band >= 0
           && band < h_.nbands))
@@ -644,13 +652,16 @@ bool CBil::CopyWindowInto(CBil &dst) const
     double x, y, dc, dr;
     PixelToGeo(winC0_, winR0_, &x, &y);
     dst.GeoToPixel(x, y, &dc, &dr);
-    const double dcol = std::trunc(dc - 0.5), drow = std::trunc(dr - 0.5);
+    // The cell whose centre is nearest the corner's half-cell-inward point;
+    // below zero (window starting left of or above the destination) the
+    // cell index keeps counting down instead of folding onto 0.
+    const double dcol = std::floor(dc - 0.5), drow = std::floor(dr - 0.5);
 
     if (h_.nbands > 1)
         return false;
     if (winR0_ >= winR1_ || winC0_ >= winC1_)
         return true;
-    if (!data_ || dst.storage_ != Owned)
+    if (!DataCoversHeader() || dst.storage_ != Owned || !dst.DataCoversHeader())
         return false;
     if (!(std::fabs(dcol) < 1e9 && std::fabs(drow) < 1e9))
         return true;   // far outside the destination: nothing lands in it
@@ -693,7 +704,7 @@ bool CBil::CopyWindowInto(CBil &dst) const
 
 bool CBil::ComputeStatistics(double *minimum, double *maximum, double *mean)
 {
-    if (h_.totalSamples == 0 || !data_) {
+    if (h_.totalSamples == 0 || !DataCoversHeader()) {
         *mean = 0.0;
         return h_.totalSamples == 0;
     }
@@ -702,11 +713,21 @@ bool CBil::ComputeStatistics(double *minimum, double *maximum, double *mean)
     int mn = 32000, mx = -32000;
     double sumAll = 0.0;
     for (int r = 0; r < h_.nrows; ++r) {
+        const unsigned char *row = data_ + qint64(r) * h_.totalRowBytes;
         for (int c = 0; c < h_.ncols; ++c) {
-            unsigned char buf[8] = {};
-            GetRawSample(c, r, 0, buf);
             qint16 v;
-            std::memcpy(&v, buf, 2);
+            if (h_.bytesPerSample == 2) {
+                // The common case, read in place.
+                quint16 u;
+                std::memcpy(&u, row + 2 * c, 2);
+                if (h_.byteOrder != hostByteOrder())
+                    u = quint16((u >> 8) | (u << 8));
+                v = qint16(u);
+            } else {
+                unsigned char buf[8] = {};
+                GetRawSample(c, r, 0, buf);
+                std::memcpy(&v, buf, 2);
+            }
             if (v > mx)
                 mx = v;
             if (v != 0) {

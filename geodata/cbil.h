@@ -159,6 +159,8 @@ public:
     double GetBottom() const { return h_.bottom; }
 
     // Pixel data: read-only view of any storage; writable only when owned.
+    // Bytes available at Data() (may exceed the header's total bytes).
+    qint64 GetDataBytes() const { return dataBytes_; }
     Storage GetStorage() const { return storage_; }
     const unsigned char *Data() const { return data_; }
     unsigned char *MutableData() { return storage_ == Owned ? data_ : nullptr; }
@@ -181,10 +183,15 @@ public:
 private:
     bool ReadHeader(const QString &path, BilHeader *h);
     void DropData();
+    // The pixel data holds every byte the header describes. SetDimensions
+    // on a mapped or allocated raster may describe more; every access
+    // checks this first.
+    bool DataCoversHeader() const;
 
     BilHeader h_;
     Storage storage_ = None;
     unsigned char *data_ = nullptr;
+    qint64 dataBytes_ = 0;   // bytes available at data_
     QFile file_;
     uchar *map_ = nullptr;
 

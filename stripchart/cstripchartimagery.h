@@ -71,24 +71,29 @@ public:
     double CellSize() const { return cellSize; }
     double GridHeading() const { return gridHeading; }
 
+    // The 1681 tangents of the scan's pixel boundaries, tan(-60 deg + k/14 deg).
+    static const double *ScanTangents();
+    // Makes the next run's grid allocation fail (to exercise that path).
+    static void FailNextGridAllocation(bool fail);
+
 private:
     void FirstLine(ScanLineRec &line);
+    bool Project(const ScanLineRec &line, double *x, double *y, int *zone);
+    static bool GroundOffset(const double m[6], double t, double h, double *along, double *across);
     void DrawPlain(ScanLineRec &line);
-    void DrawMap(ScanLineRec &line, double col, double row, double height, const double m[6]);
+    void DrawMap(ScanLineRec &line, double col, double row, double heightCells, const double m[6]);
+    void SetCell(int col, int row, std::uint8_t value);
     void ScrollGrid();
     void ComposeLabel(const ScanLineRec &line, double heightAboveGround);
-    void EmitRow(bool recording);
+    void EmitOneRow(bool recording);
     void WriteFileRow(const std::uint8_t *row);
-    void WriteAnnotation(const QString &text, int kind);
+    void WriteImage(const QImage &img);
     void WriteBar(bool start);
-    bool WriteLogos();
     void WriteTrailer();
-    void FinalPass();
-    void SaveJpeg();
-    void SetCell(int col, int row, std::uint8_t value);
+    QString RunText(const QString &what, int heading, const QDateTime &when) const;
     void CloseAndRemoveTemp();
 
-    PassServices *services = nullptr;
+    PassServices *services = nullptr;   // null once the run was refused
     CDataSource *dataSource = nullptr;
 
     bool fileOutput = true;
@@ -107,18 +112,20 @@ private:
     bool aborted = false;
     bool finished = false;
     bool lastRecording = false;
+    bool endAnnotations = false;
 
-    double groundElevation = 0.0;
-    double altitude = 0.0;
-    double gridHeading = 0.0;
-    double cellSize = 1.0;
-    double halfSwath = 0.0;
-    std::int32_t runHeading = 0;
+    double groundElevation = 0.0;   // metres, read at the first line
+    double altitude = 0.0;          // metres
+    double gridHeading = 0.0;       // degrees
+    double cellSize = 1.0;          // metres per cell
+    double halfSwath = 0.0;         // at the first line
+    float lineHeading = 0.0f;       // heading of the newest line
+    float lastHalfWidth = 0.0f;
 
     double startX = 0.0, startY = 0.0;
     double curX = 0.0, curY = 0.0;
     int zone = 0;
-    float lineHeading = 0.0f;
+    double originX = 0.0, originY = 0.0;   // centre of cell (0, 0)
 
     std::unique_ptr<CBil> grid;
     std::unique_ptr<CLineClipper> clipper;

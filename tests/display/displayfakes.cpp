@@ -1,5 +1,7 @@
 #include "displayfakes.h"
 
+#include <QDir>
+
 ScanLineRec makeLine(std::uint32_t index, std::uint8_t pixValue)
 {
     ScanLineRec r;
@@ -95,7 +97,11 @@ std::int32_t MemSource::SetVOverHOverride(std::int32_t v)
     return v;
 }
 
-FakeOwner::FakeOwner() { curve.resetStartValues(); }
+FakeOwner::FakeOwner()
+{
+    curve.resetStartValues();
+    pathPrefix = QDir::currentPath() + QStringLiteral("/run");
+}
 
 FakeOwner::~FakeOwner() = default;
 

@@ -4,6 +4,7 @@
 #include "datasource/cdatasource.h"
 #include "datasource/cdspdatabuffer.h"
 #include "datasource/coldcurve.h"
+#include "datasource/cutmconverter.h"
 #include "display/displayowner.h"
 #include "stripchart/passservices.h"
 
@@ -31,7 +32,7 @@ public:
     bool DoNextFwdCycle(int, bool, bool) override;
     std::uint32_t GetNumNewImageLines() override { return newLines; }
     void GetPriorImageLine(std::uint32_t age, ScanLineRec *out) override;
-    float GetAltitude() override { return ring.altitude() * 0.01f; }
+    float GetAltitude() override { return ring.altitude() * 0.01f + altitudeBias; }
     float GetPitch() override { return ring.pitch() * 0.01f; }
     float GetRoll() override { return ring.roll() * 0.01f; }
     float GetSpeed() override { return ring.speed() * 0.01f; }
@@ -59,6 +60,7 @@ public:
     CDspDataBuffer ring;
     std::vector<ScanLineRec> pending;
     std::uint32_t newLines = 0;
+    float altitudeBias = 0.0f;   // moves the reported altitude without a new line
     int priorCalls = 0;
     QStringList calls;   // setter calls in order, e.g. "SetFireThreshold 350"
 };
@@ -103,14 +105,14 @@ public:
     QString GetMissionName() const override { return QStringLiteral("Test"); }
     QString GetPathPrefix() const override { return pathPrefix; }
     double GetGroundElevation() const override { return 0.0; }
-    CUtmConverter *GetConverter() override { return converter; }
+    CUtmConverter *GetConverter() override { return &converter; }
     CDataSource *GetDataSource() override { return source; }
     bool IsMapMode() const override { return mapMode; }
     void SetMapMode(bool on) override { mapMode = on; }
 
     ColdCurve curve;
     CDataSource *source = nullptr;
-    CUtmConverter *converter = nullptr;
+    CUtmConverter converter;
     QObject parentObject;
     bool runRequested = false;
     bool mapMode = false;

@@ -9,6 +9,8 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QGridLayout>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -162,6 +164,10 @@ TEST_F(DspSigTest, ControlsStylesAndLayout)
     EXPECT_EQ(QList<int>({r, c, rs, cs}), QList<int>({6, 7, 6, 6}));
     EXPECT_TRUE(panel->scaleLabel()->wholeImage());
     EXPECT_EQ(panel->scaleLabel()->sourceRect(), QRect(0, 0, 480, 170));
+    EXPECT_EQ(panel->scaleLabel()->minimumSizeHint(), QSize(480, 170));
+    const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+    const int h = avail.height() >= 1100 ? avail.height() * 5 / 8 : avail.height() * 3 / 4;
+    EXPECT_EQ(panel->minimumSizeHint(), QSize(avail.width() / 2, h));
 }
 
 TEST_F(DspSigTest, SetSignalParamAppliesEachControl)

@@ -6,10 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
 
 void writeText(const QString &path, const QByteArray &text)
 {
@@ -280,7 +283,7 @@ TEST(BilGeometry, RotationRoundTripsAndTurnsTheGrid)
     b.PixelToGeo(1, 0, &x1, &y1);
     // One column along the grid is one cell turned by the rotation.
     EXPECT_NEAR(std::hypot(x1 - x0, y1 - y0), 10.0, 1e-9);
-    EXPECT_NEAR(std::atan2(y1 - y0, x1 - x0) * 180.0 / M_PI, 30.0, 1e-9);
+    EXPECT_NEAR(std::atan2(y1 - y0, x1 - x0) * 180.0 / kPi, 30.0, 1e-9);
     for (double col : {0.0, 12.25, 77.5})
         for (double row : {0.0, 3.75, 99.0}) {
             double x, y, c, r;
@@ -335,7 +338,7 @@ TEST(BilSamples, EveryPixelTypeConvertsToDouble)
         {Int16, QByteArray::fromHex("fffe"), -2},
         {Int32, QByteArray::fromHex("fffffffd"), -3},
         {Float32, QByteArray::fromHex("40490fdb"), double(3.14159274f)},
-        {Float64, QByteArray::fromHex("400921fb54442d18"), M_PI},
+        {Float64, QByteArray::fromHex("400921fb54442d18"), kPi},
         {Int8, QByteArray::fromHex("fb"), -5},
         {UInt8, QByteArray::fromHex("fb"), 251},
         {UInt16, QByteArray::fromHex("fffe"), 65534},
@@ -398,18 +401,22 @@ TEST(BilSamples, StatisticsOfZerosAndOfMixedSamples)
     // Values (big-endian) 0, -5, 10, 20, 0, 7: min of non-zero -5, max 20,
     // mean trunc(32 / 6) = 5.
     const qint16 vals[6] = {0, -5, 10, 20, 0, 7};
-    for (int i = 0; i < 6; ++i) {
-        b.MutableData()[2 * i] = uchar(quint16(vals[i]) >> 8);
-        b.MutableData()[2 * i + 1] = uchar(vals[i] & 0xff);
+    for (int order : {0, 1}) {
+        SCOPED_TRACE(order);
+        b.SetByteOrder(order);
+        for (int i = 0; i < 6; ++i) {
+            b.MutableData()[2 * i + order] = uchar(quint16(vals[i]) >> 8);
+            b.MutableData()[2 * i + 1 - order] = uchar(vals[i] & 0xff);
+        }
+        ASSERT_TRUE(b.ComputeStatistics(&mn, &mx, &mean));
+        EXPECT_EQ(mn, -5);
+        EXPECT_EQ(mx, 20);
+        EXPECT_EQ(mean, 5);
+        EXPECT_EQ(b.StatNonZeroCount(), 4);
+        EXPECT_EQ(b.StatZeroCount(), 2);
+        EXPECT_DOUBLE_EQ(b.StatSum(), 32);
+        EXPECT_DOUBLE_EQ(b.StatSumSquares(), 25 + 100 + 400 + 49);
     }
-    ASSERT_TRUE(b.ComputeStatistics(&mn, &mx, &mean));
-    EXPECT_EQ(mn, -5);
-    EXPECT_EQ(mx, 20);
-    EXPECT_EQ(mean, 5);
-    EXPECT_EQ(b.StatNonZeroCount(), 4);
-    EXPECT_EQ(b.StatZeroCount(), 2);
-    EXPECT_DOUBLE_EQ(b.StatSum(), 32);
-    EXPECT_DOUBLE_EQ(b.StatSumSquares(), 25 + 100 + 400 + 49);
 
     CBil empty;
     mn = mx = mean = 9;
@@ -453,7 +460,7 @@ TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
     makeSmall(src);
     CBil dst;
     dst.SetDimensions(2, 2, 1, Int16);
-    dst.SetGeoReference(2.0, 3.0, 0, 0, 15.0, 26.0, 0, 0.0, 1);   // corner (14, 27.5)
+    dst.SetGeoReference(2.0, 3.0, 0, 0, 16.0, 24.5, 0, 0.0, 1);   // corner (15, 26)
     ASSERT_TRUE(dst.Allocate());
 
     src.SetWindow(0, 0, 5, 3);
@@ -467,14 +474,16 @@ TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
     src.SetWindow(0, 0, 4, 3);
     EXPECT_FALSE(src.CopyWindowInto(other));
 
-    // Whole source placed at destination cell (-2, -1): only its lower right
-    // part (columns 2..3, rows 1..2) lands inside.
+    // The source corner (10, 30.5) is destination pixel (-2.5, -1.5): cell
+    // (-3, -2). Only the source's last cell (3, 2) lands inside, at (0, 0).
     ASSERT_TRUE(src.CopyWindowInto(dst));
     double v;
     ASSERT_TRUE(dst.GetValue(0, 0, 0, &v));
-    EXPECT_EQ(v, 102);
-    ASSERT_TRUE(dst.GetValue(1, 1, 0, &v));
     EXPECT_EQ(v, 203);
+    for (auto [c, r] : {std::pair{1, 0}, {0, 1}, {1, 1}}) {
+        ASSERT_TRUE(dst.GetValue(c, r, 0, &v));
+        EXPECT_EQ(v, 0);
+    }
 
     src.SetWindow(1, 1, 1, 2);   // empty
     EXPECT_TRUE(src.CopyWindowInto(dst));
@@ -594,6 +603,32 @@ TEST(BilWrite, FailureLeavesNoPartialTrio)
 
     // Nothing can be written into a missing folder.
     EXPECT_FALSE(w.Write(dataName("no/such/folder/x")));
+}
+
+TEST(BilStorage, HeaderGrownPastItsDataIsNeverRead)
+{
+    const QString n = dataName("grown");
+    writeText(n + ".hdr", "NCOLS 2\nNROWS 2\nNBITS 16\n");
+    writeBytes(n + ".bil", 8, 1);
+    CBil m;
+    ASSERT_TRUE(m.Open(n));
+    double v;
+    ASSERT_TRUE(m.GetValue(1, 1, 0, &v));
+    m.SetDimensions(2, 2, 1, Float64);   // would need 32 bytes of the 8 mapped
+    EXPECT_FALSE(m.GetValue(1, 1, 0, &v));
+    EXPECT_FALSE(m.Interpolate(0, 0, 0, &v));
+
+    CBil a;
+    a.SetDimensions(4, 4, 1, Int16);
+    ASSERT_TRUE(a.Allocate());
+    a.SetDimensions(400, 400, 1, Int16);
+    EXPECT_FALSE(a.Fill(7));
+    EXPECT_EQ(a.MutableRowData(300), nullptr);
+    CBil src;
+    makeSmall(src);
+    src.SetWindow(0, 0, 4, 3);
+    EXPECT_FALSE(src.CopyWindowInto(a));
+    EXPECT_FALSE(a.Write(dataName("grown_out")));
 }
 
 TEST(BilStorage, AllocateFillAndRelease)
