@@ -1,15 +1,582 @@
 #include "app/imageviewer.h"
 
 #include "app/debuglog.h"
+#include "datasource/ccindreldsplog.h"
+#include "datasource/coldcurve.h"
+#include "datasource/cutmconverter.h"
+#include "display/dspsig.h"
+#include "map/arcgisqtwidget.h"
+#include "ortho/orthorectifyworker.h"
+#include "platform/notice.h"
+#include "platform/paths.h"
 
+#include <QAction>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSettings>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
 
-ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent)
+#include <algorithm>
+#include <cmath>
+
+namespace {
+QSize availableScreenSize()
 {
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableSize() : QSize(1920, 1080);
+}
+} // namespace
+
+ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent), curve(std::make_unique<ColdCurve>())
+{
+    setObjectName(QStringLiteral("ImageViewer"));
+
+    // 1. The worker's thread and the timers.
+    orthoThreadPtr = new QThread(this);
+    orthoThreadPtr->setObjectName(QStringLiteral("OrthoRectify"));
+    timer = new QTimer(this);
+    timer->setInterval(33);
+    timer2 = new QTimer(this);
+
+    // 2. The debug log.
     DebugLog::install();
     qDebug() << "Cindrel program started";
     qDebug() << "Debug Handler Started!";
-    setObjectName(QStringLiteral("ImageViewer"));
+
+    // 3. Menus and tool bar.
+    createMenus();
+    createToolBar();
+
+    // 4. Acquisition settings; every start-up resets the log folder.
+    loadSettings();
+    QSettings().setValue(QStringLiteral("LastUsed/logPath"), QStringLiteral("C:\\CindrelData"));
+
+    // 5.-6. Mission and recording state with the recorder: no source,
+    // pass and segment 0, no log open, runs armed for recording, the data
+    // folder "C:\CindrelData".
+    dataSource = nullptr;
+    mapMode = false;
+    recording = std::make_unique<CRecordingControl>(curve.get(), this, this);
+    converter = std::make_unique<CUtmConverter>();
+
+    // 7. The orthorectify worker on its own thread; its work loop runs
+    // until the stop flag is set at shutdown.
+    worker = new OrthoRectifyWorker(curve.get());
+    worker->moveToThread(orthoThreadPtr);
+    connect(orthoThreadPtr, &QThread::finished, worker.data(), &QObject::deleteLater);
+    orthoThreadPtr->start(QThread::InheritPriority);
+    QTimer::singleShot(0, worker.data(), &OrthoRectifyWorker::doWork);
+
+    // 8.-12. Panels and layout, timer connections, curve start values, the
+    // stored missions on the map, then this window's own tick.
+    buildPanels();
+    curve->resetStartValues();
+    DrawMissions();
+    connect(timer, &QTimer::timeout, this, &ImageViewer::dspComm);
+
+    statusSource = new QLabel(this);
+    statusPosition = new QLabel(this);
+    statusRecording = new QLabel(this);
+    statusOrtho = new QLabel(this);
+    statusBar()->addWidget(statusSource, 2);
+    statusBar()->addWidget(statusPosition, 1);
+    statusBar()->addWidget(statusRecording, 2);
+    statusBar()->addWidget(statusOrtho, 1);
+    updateStatusBar();
 }
 
-ImageViewer::~ImageViewer() = default;
+ImageViewer::~ImageViewer()
+{
+    timer->stop();
+    SaveSettings();
+    delete dataSource;
+    dataSource = nullptr;
+    recording.reset();
+    if (worker)
+        worker->Stop();
+    orthoThreadPtr->quit();
+    orthoThreadPtr->wait();
+    // The thread's end deletes the worker; if it never ran, delete it here.
+    delete worker.data();
+    qDebug() << "Cindrel main window closed";
+}
+
+QSize ImageViewer::minimumSizeHint() const
+{
+    return availableScreenSize();
+}
+
+void ImageViewer::createMenus()
+{
+    systemMenu = menuBar()->addMenu(QStringLiteral("&System"));
+    systemMenu->addAction(QStringLiteral("&1. Set Tech Name"), this, &ImageViewer::OnSetTech);
+    systemMenu->addAction(QStringLiteral("&2. Delete Missions from Registry"), this, &ImageViewer::OnDeleteXml);
+    systemMenu->addAction(QStringLiteral("&3. Import Mission Plan XML"), this, &ImageViewer::OnImportXml);
+    systemMenu->addSeparator();
+    systemMenu->addAction(QStringLiteral("&4. Initialize DSP Hardware"), this, &ImageViewer::OnSystemInitialize);
+
+    missionMenu = menuBar()->addMenu(QStringLiteral("&Mission"));
+    missionMenu->addAction(QStringLiteral("Set"), this, &ImageViewer::OnMissionSet);
+    missionMenu->addSeparator();
+    missionMenu->addAction(QStringLiteral("Replay &Cindrel Log..."), this, &ImageViewer::OnFileReplay);
+    missionMenu->addAction(QStringLiteral("Recreate Strip Image..."), this, &ImageViewer::OnRecreateStripImage);
+    missionMenu->addSeparator();
+    missionMenu->addAction(QStringLiteral("Orthorectify Log"), this, &ImageViewer::OnFileRectifyLog);
+
+    for (const char *title : {"&Data", "&View", "&Image", "&Printer", "&Admin", "&Help"})
+        menuBar()->addMenu(QString::fromLatin1(title));
+}
+
+void ImageViewer::createToolBar()
+{
+    tools = addToolBar(QStringLiteral("Cindrel64"));
+    tools->setObjectName(QStringLiteral("Cindrel64"));
+    tools->setIconSize(QSize(64, 64));
+    auto make = [this](const char *file, const QString &text, void (ImageViewer::*slot)(), bool enabled) {
+        QAction *a = tools->addAction(QIcon(QPixmap(QString::fromLatin1(file))), text);
+        a->setObjectName(QString::fromLatin1(file));
+        connect(a, &QAction::triggered, this, slot);
+        a->setEnabled(enabled);
+        return a;
+    };
+    playAct = make("buttons/Play.bmp", QStringLiteral("&New"), &ImageViewer::doData, false);
+    stopAct = make("buttons/Stop.bmp", QStringLiteral("&New"), &ImageViewer::stopData, false);
+    tools->addSeparator();
+    runAct = make("buttons/RunP.bmp", QStringLiteral("&New"), &ImageViewer::startRecData, false);
+    stopRunAct = make("buttons/StopP.bmp", QStringLiteral("&New"), &ImageViewer::stopRecData, false);
+    tools->addSeparator();
+    ftpAct = make("buttons/Ftp.bmp", QStringLiteral("&Ftp"), &ImageViewer::OnFTP, true);
+}
+
+void ImageViewer::loadSettings()
+{
+    QSettings s;
+    usePoly = s.value(QStringLiteral("LastUsed/FireDetectUsePoly"), true).toBool();
+    bMax = s.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), 65000).toInt();
+    bMin = s.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), 1000).toInt();
+    a2 = s.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
+    a1 = s.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
+    a0 = s.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble();
+    chnBGain = s.value(QStringLiteral("LastUsed/ChannelBGain"), 1.0).toFloat();
+    chnBOffset = s.value(QStringLiteral("LastUsed/ChannelBOffset"), 100).toInt();
+    vOverH = s.value(QStringLiteral("LastUsed/VOverH"), 5).toInt();
+    fireZoomIdxValue = s.value(QStringLiteral("LastUsed/FireDetectZoomIdx"), 2).toInt();
+    fireZoomExpValue = s.value(QStringLiteral("LastUsed/FireDetectZoomExp"), 1).toInt();
+    bMaxZoomIdxValue = s.value(QStringLiteral("LastUsed/BMaxZoomIdx"), 5).toInt();
+    bMaxZoomExpValue = s.value(QStringLiteral("LastUsed/BMaxZoomExp"), 1).toInt();
+    fireDetAutoAmt = s.value(QStringLiteral("LastUsed/FireDetAutoAmt"), 50).toInt();
+    bMaxAutoAmt = s.value(QStringLiteral("LastUsed/BMaxAutoAmt"), 200).toInt();
+    bMinAutoAmt = s.value(QStringLiteral("LastUsed/BMinAutoAmt"), 1).toInt();
+}
+
+void ImageViewer::SaveSettings()
+{
+    if (sig) {
+        // The panel holds the operator's current values.
+        fireThreshold = sig->fireThreshold();
+        chnBGain = sig->chnBGain();
+        chnBOffset = sig->chnBOffset();
+        vOverH = sig->vOverH();
+    }
+    QSettings s;
+    s.setValue(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), bMax);
+    s.setValue(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), bMin);
+    s.setValue(QStringLiteral("LastUsed/FireDetectThreshold"), fireThreshold);
+    s.setValue(QStringLiteral("LastUsed/ChannelBGain"), chnBGain);
+    s.setValue(QStringLiteral("LastUsed/ChannelBOffset"), chnBOffset);
+    s.setValue(QStringLiteral("LastUsed/VOverH"), vOverH);
+    s.setValue(QStringLiteral("LastUsed/FireDetectZoomIdx"), fireZoomIdxValue);
+    s.setValue(QStringLiteral("LastUsed/FireDetectZoomExp"), fireZoomExpValue);
+    s.setValue(QStringLiteral("LastUsed/BMaxZoomIdx"), bMaxZoomIdxValue);
+    s.setValue(QStringLiteral("LastUsed/BMaxZoomExp"), bMaxZoomExpValue);
+    s.setValue(QStringLiteral("LastUsed/FireDetAutoAmt"), fireDetAutoAmt);
+    s.setValue(QStringLiteral("LastUsed/BMaxAutoAmt"), bMaxAutoAmt);
+    s.setValue(QStringLiteral("LastUsed/BMinAutoAmt"), bMinAutoAmt);
+}
+
+void ImageViewer::setFireZoom(int idx, int exp)
+{
+    fireZoomIdxValue = idx;
+    fireZoomExpValue = exp;
+}
+
+void ImageViewer::setBMaxZoom(int idx, int exp)
+{
+    bMaxZoomIdxValue = idx;
+    bMaxZoomExpValue = exp;
+}
+
+void ImageViewer::buildPanels()
+{
+    const QSize avail = availableScreenSize();
+    auto *central = new QWidget(this);
+    auto *hbox = new QHBoxLayout(central);
+    auto *left = new QVBoxLayout;
+    auto *grid = new QGridLayout;
+
+    sig = new DspSig(this, central);
+    sigPanel = sig;
+    map = new ArcGISQTWidget(central);
+    left->addWidget(sigPanel);
+    left->addWidget(map);
+
+    auto *view = new QLabel(central);
+    view->setObjectName(QStringLiteral("WaterfallView"));
+    view->setMinimumSize(avail.width() / 2, avail.height() / 2);
+    view->setStyleSheet(QStringLiteral("background: black"));
+    wfView = view;
+    auto *overlay = new QLabel(central);
+    overlay->setObjectName(QStringLiteral("StatusOverlay"));
+    overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    overlay->setContentsMargins(avail.width() / 7, avail.height() / 6, 0, 0);
+    wfOverlay = overlay;
+    grid->addWidget(wfView, 0, 0);
+    grid->addWidget(wfOverlay, 0, 0);
+    wfOverlay->raise();
+
+    hbox->addLayout(left);
+    hbox->addLayout(grid);
+    setCentralWidget(central);
+
+    // The tick's first two receivers.
+    connect(timer, &QTimer::timeout, sig, &DspSig::updateGraph);
+}
+
+void ImageViewer::DrawMissions()
+{
+    if (map)
+        map->DrawStoredMissions();
+}
+
+void ImageViewer::ReplaceDataSource(CDataSource *source, int type)
+{
+    delete dataSource;
+    dataSource = source;
+    sourceType = source ? type : 0;
+    updateStatusBar();
+}
+
+// ---------------------------------------------------------------------------
+// The tick and the tool bar commands.
+
+void ImageViewer::dspComm()
+{
+    if (wfView)
+        wfView->update();
+    if (wfOverlay)
+        wfOverlay->update();
+    if (dataSource)
+        dataSource->DoNextFwdCycle(0, false, true);
+    if (centreCounter == 7) {
+        centreCounter = 0;
+        if (dataSource && map) {
+            double lat = 0.0, lon = 0.0;
+            dataSource->GetPosition(&lat, &lon);
+            // No line yet (or no fix): nothing to follow.
+            if (lat != 0.0 || lon != 0.0)
+                map->CenterOn(lat, lon);
+        }
+    }
+    ++centreCounter;
+    updateStatusBar();
+    update();
+}
+
+void ImageViewer::doData()
+{
+    if (!dataSource)
+        return;
+    dataSource->Start();
+    stopAct->setEnabled(true);
+    runAct->setEnabled(true);
+    playAct->setEnabled(false);
+    stopRunAct->setEnabled(false);
+    if (!timer->isActive())
+        timer->start();
+    updateStatusBar();
+}
+
+void ImageViewer::stopData()
+{
+    if (!dataSource)
+        return;
+    if (timer->isActive())
+        timer->stop();
+    dataSource->Stop();
+    stopAct->setEnabled(false);
+    runAct->setEnabled(false);
+    stopRunAct->setEnabled(false);
+    playAct->setEnabled(true);
+    // One last pass of the waterfall over what the source still holds.
+    if (waterfallObj)
+        QMetaObject::invokeMethod(waterfallObj, "processData", Qt::DirectConnection);
+    updateStatusBar();
+}
+
+void ImageViewer::startRecData()
+{
+    if (!dataSource || !timer->isActive())
+        return;
+    runRequested = !runRequested;
+    mapMode = !mapMode;
+    stopAct->setEnabled(false);
+    runAct->setEnabled(false);
+    stopRunAct->setEnabled(true);
+    ftpAct->setEnabled(false);
+    qDebug() << "you pressed Start";
+    updateStatusBar();
+}
+
+void ImageViewer::stopRecData()
+{
+    runRequested = false;
+    mapMode = false;
+    recording->StopRecording();
+    stopAct->setEnabled(true);
+    runAct->setEnabled(true);
+    ftpAct->setEnabled(true);
+    stopRunAct->setEnabled(false);
+    qDebug() << "you pressed stop";
+    updateStatusBar();
+}
+
+void ImageViewer::OnSystemInitialize()
+{
+    stopAct->setEnabled(false);
+    playAct->setEnabled(false);
+    ReplaceDataSource(nullptr, 0);
+    notAvailable(QStringLiteral("Initialize DSP Hardware"));
+}
+
+// ---------------------------------------------------------------------------
+// Menu commands.
+
+void ImageViewer::OnSetTech()
+{
+    bool ok = false;
+    const QString text =
+        Notice::getText(this, QStringLiteral("Set Tech Name"), QStringLiteral("Tech name:"), QString(), &ok);
+    if (ok && !text.isEmpty())
+        QSettings().setValue(QStringLiteral("LastUsed/techName"), text);
+}
+
+void ImageViewer::OnDeleteXml()
+{
+    if (Notice::question(this, QStringLiteral("Deletes Mission"), QStringLiteral("Delete all missions from registry?"),
+                         QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes) {
+        QSettings().remove(QStringLiteral("MsnList"));
+    } else {
+        Notice::information(this, QStringLiteral("Deletes Mission"),
+                            QStringLiteral("Delete missions from registry aborted."));
+    }
+}
+
+void ImageViewer::OnFileReplay()
+{
+    ReplaceDataSource(nullptr, 0);
+    auto *log = new CCindrelDspLog(curve.get());
+    log->SetFireDetectParams(usePoly, std::uint32_t(bMax), std::uint32_t(bMin), a2, a1, a0);
+    log->OnFileOpen();
+    if (log->isOpen) {
+        ReplaceDataSource(log, 1);
+        playAct->setEnabled(true);
+        qDebug().noquote() << QStringLiteral("Replaying %1").arg(log->GetFileName());
+    } else {
+        delete log;
+    }
+    updateStatusBar();
+}
+
+void ImageViewer::OnMissionSet()
+{
+    notAvailable(QStringLiteral("Set"));
+}
+
+void ImageViewer::OnImportXml()
+{
+    notAvailable(QStringLiteral("Import Mission Plan XML"));
+}
+
+void ImageViewer::OnRecreateStripImage()
+{
+    notAvailable(QStringLiteral("Recreate Strip Image"));
+}
+
+void ImageViewer::OnFileRectifyLog()
+{
+    notAvailable(QStringLiteral("Orthorectify Log"));
+}
+
+void ImageViewer::OnFTP()
+{
+    notAvailable(QStringLiteral("Transfer"));
+}
+
+void ImageViewer::notAvailable(const QString &command)
+{
+    qDebug().noquote() << QStringLiteral("%1: not available in this build").arg(command);
+    Notice::information(this, command, QStringLiteral("This command is not available in this build."));
+}
+
+// ---------------------------------------------------------------------------
+// Recording control.
+
+bool ImageViewer::ManipulateLogFile(int opCode, bool noRectify)
+{
+    const bool ok = recording->ManipulateLogFile(opCode, noRectify);
+    updateStatusBar();
+    return ok;
+}
+
+void ImageViewer::WriteLogLine(const ScanLineRec &line)
+{
+    recording->WriteLogLine(line);
+}
+
+bool ImageViewer::IsRectifierRunning()
+{
+    return orthoThreadPtr->isRunning() && worker;
+}
+
+RunArea ImageViewer::GetRunArea()
+{
+    RunArea area;
+    area.minX = passes.boxB.minX;
+    area.maxY = passes.boxB.maxY;
+    area.maxX = passes.boxB.maxX;
+    area.minY = passes.boxB.minY;
+    return area;
+}
+
+int ImageViewer::GetCentralMeridian()
+{
+    return converter->GetCentralMeridian();
+}
+
+void ImageViewer::QueueForRectify(const RectifyRequest &request)
+{
+    if (!worker)
+        return;
+    worker->SetProductVersion(request.productVersion);
+    worker->SetTailNumber(request.tailNumber);
+    worker->SetTechName(request.techName);
+    worker->SetRunArea(request.area.minX, request.area.maxY, request.area.maxX, request.area.minY,
+                       request.centralMeridian);
+    worker->SetElevationReady(request.elevationReady);
+    worker->AddFile(request.logPath);
+    qDebug().noquote() << QStringLiteral("Queued %1 for orthorectification").arg(request.logPath);
+}
+
+// ---------------------------------------------------------------------------
+// Pass services.
+
+std::int32_t ImageViewer::StartPass(double easting, double northing, int zone, float heading, float halfSwath,
+                                    const QDateTime &start)
+{
+    const int pass = recording->StartPass(start, dataSource);
+    if (pass < 0)
+        return -1;
+    passes.StartPass(pass, easting, northing, zone, heading, halfSwath, start);
+    updateStatusBar();
+    return pass;
+}
+
+void ImageViewer::SetRunHeading(float) {}
+
+void ImageViewer::UpdatePass(double easting, double northing, int zone, float heading, float halfSwath)
+{
+    passes.UpdatePass(easting, northing, zone, heading, halfSwath);
+}
+
+void ImageViewer::ReportSwathEdges(double x1, double y1, double x2, double y2, bool recorded)
+{
+    passes.ReportSwathEdges(x1, y1, x2, y2, recorded);
+}
+
+void ImageViewer::EndPass(double, double, int, float, float, bool skip)
+{
+    if (skip || !map)
+        return;
+    const CPass *pass = passes.CurrentPass();
+    if (!pass)
+        return;
+    const auto corners = pass->GetPassCorners();
+    double lonLat[8];
+    for (int i = 0; i < 4; ++i) {
+        double lat = 0.0, lon = 0.0;
+        converter->UtmToLatLon(corners[i].y, corners[i].x, passes.Zone(), &lat, &lon, 3);
+        lonLat[2 * i] = lon;
+        lonLat[2 * i + 1] = lat;
+    }
+    map->AddFootprint(lonLat);
+}
+
+std::int32_t ImageViewer::GetPassHeading(std::int32_t index)
+{
+    return passes.GetPassHeading(index);
+}
+
+bool ImageViewer::ExtractRunElevation(const QString &folder)
+{
+    Q_UNUSED(folder);
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Status bar.
+
+QString ImageViewer::statusText() const
+{
+    QStringList parts;
+    for (const QLabel *l : {statusSource, statusPosition, statusRecording, statusOrtho})
+        if (l && !l->text().isEmpty())
+            parts << l->text();
+    return parts.join(QStringLiteral(" | "));
+}
+
+void ImageViewer::updateStatusBar()
+{
+    if (!statusSource)
+        return;
+    QString source;
+    QString position;
+    if (!dataSource) {
+        source = QStringLiteral("No data source");
+    } else if (sourceType == 1) {
+        auto *log = static_cast<CCindrelDspLog *>(dataSource);
+        source = QStringLiteral("Replay: %1").arg(QFileInfo(log->GetFileName()).fileName());
+        const qint64 size = CCindrelDspLog::RecordSize(log->GetFileVersion());
+        const qint64 total = size > 0 ? QFileInfo(log->GetFileName()).size() / size : 0;
+        position = QStringLiteral("line %1 of %2").arg(log->GetRecordsRead()).arg(total);
+    } else {
+        source = QStringLiteral("DSP board");
+    }
+    if (dataSource)
+        source += timer->isActive() ? QStringLiteral(" (running)") : QStringLiteral(" (stopped)");
+    const QString record = recording->logOpen
+                               ? QStringLiteral("Recording: %1").arg(QFileInfo(recording->currentLogPath).fileName())
+                               : (runRequested ? QStringLiteral("Run on, not recording")
+                                               : QStringLiteral("Recording off"));
+    const QString ortho =
+        worker ? QStringLiteral("Orthorectify queue: %1").arg(worker->PendingCount()) : QString();
+    if (statusSource->text() != source)
+        statusSource->setText(source);
+    if (statusPosition->text() != position)
+        statusPosition->setText(position);
+    if (statusRecording->text() != record)
+        statusRecording->setText(record);
+    if (statusOrtho->text() != ortho)
+        statusOrtho->setText(ortho);
+}

@@ -366,12 +366,17 @@ int DspSig::SetSignalParam(int which, int value)
         refreshBMinLabel();
         bMinScroll_->setValue(value);
         return value;
-    case 4:
-        chnBGain_ = src->SetChnBGain(float(value) / 10.0f);
+    case 4: {
+        // A source without a channel B gain (a replayed log) answers 0; the
+        // operator's choice is kept then instead of a gain of 0.
+        const float requested = float(value) / 10.0f;
+        const float answered = src->SetChnBGain(requested);
+        chnBGain_ = answered > 0.0f ? answered : requested;
         settings.setValue(QStringLiteral("LastUsed/ChnBGain"), chnBGain_);
         refreshGainLabel();
         gainScroll_->setValue(int(chnBGain_ * 10.0f + 0.5f));
         return value;
+    }
     case 5:
         src->SetChnBOffset(std::uint32_t(value));
         chnBOffset_ = value;

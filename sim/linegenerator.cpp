@@ -256,7 +256,7 @@ bool LineGenerator::next(ScanLineRec &out)
         }
     }
     makeLine(produced_, out);
-    applyFaults(delivered_, out);
+    applyRecordFaults(pass_.faults, delivered_, out);
     ++produced_;
     ++delivered_;
     return true;
@@ -350,7 +350,7 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
             const double dn = (gp.lat - f.lat) * mLat, de = (gp.lon - f.lon) * mLon;
             if (dn * dn + de * de <= f.radiusM * f.radiusM) {
                 a += f.intensity * 26000.0;
-                b += f.intensity >= kStrongFire ? 40000.0 : f.intensity * 2500.0;
+                b += f.intensity >= kStrongFire ? 40000.0 : f.intensity * 500.0;
             }
         }
         a += sp.noiseA * rng.gauss();
@@ -371,9 +371,8 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
     r.statWord2 = std::uint32_t(k);
 }
 
-void LineGenerator::applyFaults(int k, ScanLineRec &r) const
+void LineGenerator::applyRecordFaults(const PassFaults &f, int k, ScanLineRec &r)
 {
-    const PassFaults &f = pass_.faults;
     auto *bytes = reinterpret_cast<unsigned char *>(&r);
     if (contains(f.insane, k)) {
         // Insane as delivered and in either one-word shift.

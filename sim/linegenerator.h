@@ -150,12 +150,15 @@ public:
     double trackDeg() const;
     double flightAltitude() const { return altitude_; }
 
+    // Applies the record faults (shifts, insane navigation) requested for
+    // line k of a pass; gaps are not record faults and are left out.
+    static void applyRecordFaults(const PassFaults &faults, int k, ScanLineRec &rec);
+
     // The channel B display row value for a channel B sample.
     static std::uint8_t pixValue(std::int32_t b, float gain, std::int32_t offset);
 
 private:
     void makeLine(int k, ScanLineRec &out);
-    void applyFaults(int k, ScanLineRec &out) const;
 
     const Scene &scene_;
     PassParams pass_;

@@ -14,7 +14,9 @@
 // Radiometry (raw signed 16-bit counts): the background temperature T (K)
 // gives channel B = 3500 + 120 (T - 295) and channel A = 2500 + 40 (T - 295),
 // each with its own noise. A fire raises channel A by up to ~26000 counts and
-// channel B somewhat; the strongest fires saturate channel B at 32767, above
+// channel B somewhat (up to 400 counts, so that its channel B values stay among
+// those of the background the detection curve learns); the strongest fires
+// saturate channel B at 32767, above
 // the channel B fire limit. Smoke and hot ground raise channel A by several
 // hundred to ~1500 counts (and B a little) over patches hundreds of metres
 // across: the large clusters that desmoking removes.

@@ -82,7 +82,7 @@ void MemSource::SetBMin(std::uint32_t v) { calls << QStringLiteral("SetBMin %1")
 float MemSource::SetChnBGain(float g)
 {
     calls << QStringLiteral("SetChnBGain %1").arg(double(g));
-    return g;
+    return gainIgnored ? 0.0f : g;
 }
 
 std::uint32_t MemSource::SetChnBOffset(std::uint32_t v)

@@ -60,7 +60,8 @@ public:
     CDspDataBuffer ring;
     std::vector<ScanLineRec> pending;
     std::uint32_t newLines = 0;
-    float altitudeBias = 0.0f;   // moves the reported altitude without a new line
+    float altitudeBias = 0.0f;
+    bool gainIgnored = false;    // SetChnBGain answers 0, like a source without the setting   // moves the reported altitude without a new line
     int priorCalls = 0;
     QStringList calls;   // setter calls in order, e.g. "SetFireThreshold 350"
 };

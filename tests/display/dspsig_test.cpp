@@ -203,6 +203,15 @@ TEST_F(DspSigTest, SetSignalParamAppliesEachControl)
     EXPECT_EQ(panel->gainLabel()->text(), "2.5");
     EXPECT_EQ(panel->gainScroll()->value(), 25);
 
+    // A source that ignores the gain does not turn the operator's choice
+    // into a gain of 0.
+    source->gainIgnored = true;
+    panel->gainScroll()->setValue(40);
+    EXPECT_FLOAT_EQ(panel->chnBGain(), 4.0f);
+    EXPECT_FLOAT_EQ(setting("LastUsed/ChnBGain").toFloat(), 4.0f);
+    EXPECT_EQ(panel->gainScroll()->value(), 40);
+    source->gainIgnored = false;
+
     // Offset: saved under the other key.
     EXPECT_EQ(panel->SetSignalParam(5, -3), -3);
     EXPECT_EQ(source->calls.last(), "SetChnBOffset -3");

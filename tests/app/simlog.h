@@ -1,0 +1,15 @@
+#pragma once
+// Simulated flight logs for the main window's tests.
+#include "datasource/scanline.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace apptest {
+// Writes a simulated eastbound pass of `lines` lines as a flight log.
+// Returns false when the log cannot be written.
+bool writeSimLog(const QString &path, int lines);
+// Every record of a log, read without the fire test.
+std::vector<ScanLineRec> readLog(const QString &path);
+} // namespace apptest
