@@ -107,7 +107,12 @@ public:
     bool Fill(unsigned char value);
 
     // name: full path, with or without ".bil.ers", ".bil" or ".hdr".
+    // The .bil stays mapped (and its file open) until Release, another
+    // Open or destruction; on Windows a mapped file cannot be replaced, so
+    // release a raster before writing a new one under its name.
     bool Open(const QString &name);
+    // Writes the trio; each file is renamed into place only when all of
+    // them are complete, so a failed Write leaves no partial file.
     bool Write(const QString &name) const;
     // The base name Open and Write use for a given name.
     static QString BaseName(const QString &name);

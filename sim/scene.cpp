@@ -117,10 +117,11 @@ Scene::Scene(const SceneParams &params) : p_(params)
         patches_.push_back(w);
     }
 
-    // Stored cells of the region with a margin of 0.02 degrees.
-    const double m = 0.02;
-    const double west0 = p_.centerLon - half - m, east0 = p_.centerLon + half + m;
-    const double south0 = p_.centerLat - half - m, north0 = p_.centerLat + half + m;
+    // Stored cells around the centre (where the flights are), at most half a
+    // degree across plus a margin; cells farther out are computed when asked.
+    const double m = 0.02, held = std::min(half, 0.25) + m;
+    const double west0 = p_.centerLon - held, east0 = p_.centerLon + held;
+    const double south0 = p_.centerLat - held, north0 = p_.centerLat + held;
     gridX0_ = long(std::floor(west0 * cpd_));
     const long gx1 = long(std::ceil(east0 * cpd_));
     gridYTop_ = long(std::ceil(north0 * cpd_));

@@ -418,15 +418,17 @@ void CStripChartImagery::DrawMap(ScanLineRec &line, double col, double row, doub
     double dist = std::hypot(cx1 - nadirCol, cy1 - nadirRow);
     if (cx1 < nadirCol)
         dist = -dist;
-    double tangent = dist / h;
 
     const int c0 = std::max(0, static_cast<int>(std::floor(cx1)));
     const int c1 = std::min(kGridSize - 1, static_cast<int>(std::floor(cx2)));
+    // The scan tangent at the centre of the first column's cell.
+    double tangent = dist / h + (c0 + 0.5 - cx1) * step;
     const std::uint8_t *pix = line.pix;
     int k = 0;
     for (int c = c0; c <= c1; ++c, tangent += step) {
-        const double rr = cy1 + slope * (c - c0);
-        const int r = static_cast<int>(std::floor(rr + 0.5));
+        // The running row along the segment; the cell is the one it is in.
+        const double rr = cy1 + slope * (c + 0.5 - cx1);
+        const int r = static_cast<int>(std::floor(rr));
         while (k < kTangents && g_tangents[k] < tangent)
             ++k;
         if (k >= kTangents)

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 using namespace sim;
 
@@ -211,4 +212,27 @@ TEST(RayTracing, FireShowsExactlyInSamplesThatSeeIt)
     }
     // A 6 m fire under ~1 m samples: dozens of hot samples, all left of the track.
     EXPECT_GT(inside, 20);
+}
+
+TEST(SceneTerrain, FarCellsAgreeWithTheTilesAndInterpolateBetweenCentres)
+{
+    SceneParams p;
+    p.regionDeg = 3.0;
+    p.relief = 800.0;
+    const Scene scene(p);
+    EXPECT_EQ(scene.tiles().size(), 9u);   // 43..46 N, 123..120 W
+    // 1.3 degrees from the centre: beyond the cells held in memory.
+    const long gx = long(std::floor(-120.2 * 3600)), gyTop = long(std::floor(45.8 * 3600));
+    std::vector<std::int16_t> cells(4 * 4);
+    scene.fillCells(gx, gyTop, 4, 4, cells.data());
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+            ASSERT_EQ(scene.cell(gx + c, gyTop - r), cells[size_t(r) * 4 + c]);
+    // Bilinear between cell centres: a quarter of the way east and halfway north.
+    const double lon = (gx + 1 + 0.5 + 0.25) / 3600.0, lat = (gyTop - 2 + 0.5 + 0.5) / 3600.0;
+    const double s00 = cells[2 * 4 + 1], s10 = cells[2 * 4 + 2], s01 = cells[1 * 4 + 1], s11 = cells[1 * 4 + 2];
+    const double expect = 0.5 * (s00 + 0.25 * (s10 - s00)) + 0.5 * (s01 + 0.25 * (s11 - s01));
+    EXPECT_NEAR(scene.elevation(lat, lon), expect, 1e-9);
+    // The same near the centre, inside the held cells.
+    EXPECT_NEAR(scene.elevation(44.5 + 0.5 / 3600, -121.5 + 0.5 / 3600), scene.cell(-121 * 3600 - 1800, 44 * 3600 + 1800), 1e-9);
 }

@@ -207,3 +207,60 @@ TEST(StripMapTest, RefusedRunStaysInert)
 }
 
 } // namespace
+
+namespace {
+
+TEST(StripMapTest, SwathSeenOnlyRightOfNadirKeepsItsRightHandPixels)
+{
+    // The aircraft slides west of the grid (its course turns 45 degrees
+    // left while the grid stays on the first heading) until only the right
+    // part of its swath is on the grid: the visible cells must show the
+    // scan's right half.
+    Pass pass(QStringLiteral("drift"), 0.0);
+    pass.svc.mapMode = true;
+    pass.chart->SetMapMode(true);
+    const double w = std::tan(60.0 * kDeg) * 1000.0;
+    ScanLineRec l;
+    double e = 0, n = 0;
+    for (int k = 0;; ++k) {
+        const double d = 3.0 * k;
+        e = pass.e0 - d * std::sin(45.0 * kDeg);
+        n = pass.n0 + d * std::cos(45.0 * kDeg);
+        double lat, lon;
+        pass.svc.converter.UtmToLatLon(n, e, pass.zone, &lat, &lon, 2);
+        l = stripfix::makeLine(lat, lon, 1000.0, 60.0, 0.0, std::uint32_t(k));
+        for (int i = 0; i < SAMPLES_PER_LINE; ++i)
+            l.pix[i] = std::uint8_t(std::max(101, i * 250 / SAMPLES_PER_LINE));
+        pass.chart->AddLine(l, false);
+        if (pass.e0 - e > w + 200.0)   // nadir 200 m west of the grid's left edge
+            break;
+        ASSERT_LT(k, 5000);
+    }
+    double col, row;
+    pass.chart->Grid()->GeoToPixel(e, n, &col, &row);
+    ASSERT_LT(col, -50.0);
+    const std::uint8_t *cells = pass.chart->Grid()->RowData(int(row));
+    // Column 0 lies atan((0 - col) x cell / H) right of nadir.
+    const double angle = std::atan(-col * pass.chart->CellSize() / 1000.0) / kDeg;
+    const int pixel = int((angle + 60.0) * 14.0);
+    EXPECT_GT(pixel, 840);
+    EXPECT_NEAR(cells[0], std::max(101, pixel * 250 / SAMPLES_PER_LINE), 2);
+}
+
+TEST(StripMapTest, AircraftBelowTheGivenGroundStillGivesAGrid)
+{
+    Pass pass(QStringLiteral("low"), 0.0, 50.0);
+    pass.svc.groundElevation = 400.0;   // a wrong mission elevation
+    pass.svc.mapMode = true;
+    pass.chart->SetMapMode(true);
+    for (int k = 0; k < 300; ++k) {
+        ScanLineRec l = pass.line(double(k), std::uint32_t(k));
+        pass.chart->AddLine(l, false);
+    }
+    EXPECT_GT(pass.chart->CellSize(), 0.0);
+    EXPECT_TRUE(std::isfinite(pass.chart->CellSize()));
+    pass.chart->FinishRun();
+    EXPECT_GE(pass.chart->EmitRow(), 0);
+}
+
+} // namespace

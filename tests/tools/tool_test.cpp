@@ -261,3 +261,39 @@ TEST(ToolUsage, ExitStatusAndMessagesOfBadCalls)
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.contains(QLatin1String("simulate")));
 }
+
+TEST(ToolExtractDem, CutsTheBoxOutOfTheDemoTiles)
+{
+    const QString d = demoDir();
+    const QByteArray savedDrive = qgetenv("CINDREL_C_DRIVE");
+    qputenv("CINDREL_C_DRIVE", QFile::encodeName(d + QStringLiteral("/c-drive")));
+    const QString out = testsupport::workDir() + QStringLiteral("/area");
+    auto r = run(tool(), {QStringLiteral("extract-dem"), QStringLiteral("-121.49"), QStringLiteral("44.535"),
+                          QStringLiteral("-121.46"), QStringLiteral("44.515"), out},
+                 120000, d);
+    const auto tooBig = run(tool(), {QStringLiteral("extract-dem"), QStringLiteral("-124"), QStringLiteral("44.535"),
+                                     QStringLiteral("-121.46"), QStringLiteral("44.515"), out + QStringLiteral("2")},
+                            120000, d);
+    const auto noTiles = run(tool(), {QStringLiteral("extract-dem"), QStringLiteral("-121.49"), QStringLiteral("44.535"),
+                                      QStringLiteral("-121.46"), QStringLiteral("44.515"), out + QStringLiteral("3")},
+                             120000, testsupport::workDir());
+    qputenv("CINDREL_C_DRIVE", savedDrive);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QLatin1String("from 1 tile(s)"))) << r.out.toStdString();
+    EXPECT_EQ(tooBig.exitCode, 1);
+    EXPECT_TRUE(tooBig.err.contains(QLatin1String("larger than 2 degrees"))) << tooBig.err.toStdString();
+    EXPECT_FALSE(QFile::exists(out + QStringLiteral("2.bil")));
+    EXPECT_EQ(noTiles.exitCode, 1);
+    EXPECT_TRUE(noTiles.err.contains(QLatin1String("no elevation tiles"))) << noTiles.err.toStdString();
+
+    // The cut-out: one arc-second cells with a 75-cell margin, filled from the tile.
+    r = run(tool(), {QStringLiteral("bil-info"), out});
+    ASSERT_EQ(r.exitCode, 0);
+    const auto kv = keyValues(r.out);
+    EXPECT_NEAR(kv.value(QStringLiteral("xdim")).toDouble(), 1.0 / 3600, 1e-12);
+    EXPECT_NEAR(kv.value(QStringLiteral("left")).toDouble(), -121.49 - 75.5 / 3600, 1.5 / 3600);
+    EXPECT_EQ(kv.value(QStringLiteral("zero samples")), QStringLiteral("0"));
+    const auto tile = keyValues(run(tool(), {QStringLiteral("bil-info"), d + QStringLiteral("/c-drive/demdata/cd01/demimage")}).out);
+    EXPECT_GE(kv.value(QStringLiteral("minimum")).toDouble(), tile.value(QStringLiteral("minimum")).toDouble());
+    EXPECT_LE(kv.value(QStringLiteral("maximum")).toDouble(), tile.value(QStringLiteral("maximum")).toDouble());
+}
