@@ -17,8 +17,6 @@ namespace {
 
 std::atomic<std::uint32_t> g_pollCounter{0};
 
-const QString kInitTitle = QStringLiteral("DSP INIT ERROR");
-
 std::uint32_t toDsp(int index) { return CDspInterface::kToDspMailbox0 + 8u * std::uint32_t(index); }
 std::uint32_t fromDsp(int index) { return CDspInterface::kFromDspMailbox0 + 8u * std::uint32_t(index); }
 
@@ -140,7 +138,7 @@ int CDspInterface::MailboxWrite(int index, std::uint32_t value)
 
 void CDspInterface::initFailed(const QString &text)
 {
-    Notice::critical(this, kInitTitle, text, QMessageBox::Ok);
+    Notice::critical(this, tr("DSP INIT ERROR"), text, QMessageBox::Ok);
 }
 
 bool CDspInterface::Initialize() { return InitializeBoard(QStringLiteral("ignore")); }
@@ -191,7 +189,7 @@ bool CDspInterface::InitializeBoard(const QString &context)
                        .arg(targetNumber_));
         return false;
     }
-    Notice::information(this, QStringLiteral("DSP INIT"), QStringLiteral("Initialized Driver"), QMessageBox::Ok);
+    Notice::information(this, tr("DSP INIT"), QStringLiteral("Initialized Driver"), QMessageBox::Ok);
 
     try {
         dspboot::dspAssertLocalReset(*board_, 0, 8);
@@ -200,7 +198,7 @@ bool CDspInterface::InitializeBoard(const QString &context)
         dspconsole::write(std::string(e.what()) + "\n");
         return false;
     }
-    Notice::information(this, QStringLiteral("DSP INIT"), QStringLiteral("Reset"), QMessageBox::Ok);
+    Notice::information(this, tr("DSP INIT"), QStringLiteral("Reset"), QMessageBox::Ok);
 
     if (!BootDspPrograms(context))
         return false;
@@ -262,7 +260,7 @@ int CDspInterface::StartAcquisition()
 {
     const int rc = sendCommand(kStartCommand);
     if (rc != 0)
-        Notice::critical(this, QStringLiteral("DSP ERROR"),
+        Notice::critical(this, tr("DSP ERROR"),
                          QStringLiteral("The DSP board did not take the start command."), QMessageBox::Ok);
     return rc;
 }
@@ -271,7 +269,7 @@ int CDspInterface::StopAcquisition()
 {
     const int rc = sendCommand(kStopCommand);
     if (rc != 0)
-        Notice::critical(this, QStringLiteral("DSP ERROR"),
+        Notice::critical(this, tr("DSP ERROR"),
                          QStringLiteral("The DSP board did not take the stop command."), QMessageBox::Ok);
     return rc;
 }

@@ -297,7 +297,8 @@ bool SimBoard::translate(std::uint32_t bar, std::uint32_t byteOffset, std::uint3
             best = s;
     }
     if (best < 0) {
-        diagnostics_.push_back("access through BAR " + std::to_string(bar) + " with no translation set");
+        if (diagnostics_.size() < 1000)
+            diagnostics_.push_back("access through BAR " + std::to_string(bar) + " with no translation set");
         *error = kErrorGenFailure;
         return false;
     }

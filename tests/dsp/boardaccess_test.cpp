@@ -241,3 +241,43 @@ TEST_F(BoardAccessTest, ErrorsOffTheGuiThreadAreShownByTheGuiThread)
     ASSERT_EQ(Notice::count(), 1);
     EXPECT_EQ(Notice::last().text, QStringLiteral("SetupDMA failed with error 6: The handle is invalid."));
 }
+
+namespace {
+// A channel whose interrupt request completes just as its wait runs out.
+class LateEventChannel : public SimDriverChannel {
+public:
+    using SimDriverChannel::SimDriverChannel;
+    std::unique_ptr<DriverRequest> issue(std::uint32_t code, const void *in, std::uint32_t inSize, void *data,
+                                         std::uint32_t dataSize, bool autoReset) override
+    {
+        if (code != IOCTL_CALLBACK_EVENT_0)
+            return SimDriverChannel::issue(code, in, inSize, data, dataSize, autoReset);
+        struct Late : DriverRequest {
+            void *out;
+            explicit Late(void *o) : out(o) {}
+            bool issueFailed() const override { return false; }
+            bool waitEvent(int) override { return false; }   // the wait timed out ...
+            void cancel() override {}
+            bool result(std::uint32_t *bytes, std::uint32_t *) override
+            {
+                const std::uint32_t one = 1;   // ... but the request had completed
+                std::memcpy(out, &one, 4);
+                *bytes = 4;
+                return true;
+            }
+            std::uint32_t error() const override { return 0; }
+        };
+        return std::make_unique<Late>(data);
+    }
+};
+} // namespace
+
+TEST_F(BoardAccessTest, EventArrivingAsTheWaitTimesOutIsNotLost)
+{
+    auto board = makeBoard();
+    BoardAccess a(std::make_unique<LateEventChannel>(board));
+    ASSERT_EQ(a.Open(), 0);
+    std::uint32_t word = 0;
+    EXPECT_EQ(a.SetupCallbackEvent(&word, 5, 0), 0);
+    EXPECT_EQ(word, 1u);
+}

@@ -453,6 +453,28 @@ TEST_F(LiveSourceTest, StreamFailuresStopLinesWithoutHanging)
         src.reset();
         EXPECT_LT(d.elapsed(), 250);
     }
+    // The interrupt wait itself failing (the device went away): acquisition
+    // ends with one error box instead of retrying without pause.
+    {
+        auto board = makeBoard();
+        auto src = makeSource(board);
+        ASSERT_TRUE(src->Initialize());
+        Notice::clearRecords();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        src->board()->channel()->closeDevice();
+        ASSERT_TRUE(waitFor([&] { return src->worker()->linesMoved() == 0 && src->board()->requestCount() > 0; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto requests = src->board()->requestCount();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(src->board()->requestCount(), requests);   // the loop has ended
+        QCoreApplication::processEvents();
+        EXPECT_EQ(boxes(), (QStringList{QStringLiteral("Error|SetupCallbackEvent failed with error 6: The handle is "
+                                                       "invalid.")}));
+        QElapsedTimer d;
+        d.start();
+        src.reset();
+        EXPECT_LT(d.elapsed(), 250);
+    }
     // Commands the board never takes: Start reports it after the time limit.
     {
         SimBoardConfig cfg;
