@@ -493,8 +493,17 @@ TEST_F(Window, ShutdownSavesSettingsAndJoinsTheWorkerThread)
     ASSERT_TRUE(worker->IsRunning());
     EXPECT_TRUE(thread->isRunning());
     bool finished = false;
-    QObject::connect(thread, &QThread::finished, thread, [&] { finished = true; }, Qt::DirectConnection);
     bool sourceDeleted = false;
+    bool sourceGoneFirst = false;
+    int savedWhenJoined = 0;
+    QObject::connect(
+        thread, &QThread::finished, thread,
+        [&] {
+            finished = true;
+            sourceGoneFirst = sourceDeleted;
+            savedWhenJoined = QSettings().value(QStringLiteral("LastUsed/FireDetectChnBFireLimit")).toInt();
+        },
+        Qt::DirectConnection);
     auto *src = new FakeSource;
     src->deleted = &sourceDeleted;
     w->ReplaceDataSource(src, 1);
@@ -502,6 +511,9 @@ TEST_F(Window, ShutdownSavesSettingsAndJoinsTheWorkerThread)
     w.reset();
     EXPECT_TRUE(finished);
     EXPECT_TRUE(sourceDeleted);
+    // Settings saved, then the source deleted, then the worker's thread ended.
+    EXPECT_TRUE(sourceGoneFirst);
+    EXPECT_EQ(savedWhenJoined, 60001);
     EXPECT_TRUE(worker.isNull());
     EXPECT_EQ(QSettings().value(QStringLiteral("LastUsed/FireDetectChnBFireLimit")).toInt(), 60001);
 }
