@@ -5,6 +5,7 @@
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
 #include "display/dspsig.h"
+#include "dsp/cdspinterface.h"
 #include "geodata/celevationdata.h"
 #include "display/waterfall.h"
 #include "display/wflabel.h"
@@ -31,6 +32,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <exception>
 #include <cmath>
 
 namespace {
@@ -273,6 +275,13 @@ void ImageViewer::DrawMissions()
 
 void ImageViewer::ReplaceDataSource(CDataSource *source, int type)
 {
+    // A run still going on the old source ends first: its strip chart is
+    // finished and its log closed while the source is still there.
+    if (dataSource && wf && (runRequested || wf->stripChartActive() || wf->recording())) {
+        stopRecData();
+        wf->processData();
+        wf->finishRun();
+    }
     delete dataSource;
     dataSource = source;
     sourceType = source ? type : 0;
@@ -367,7 +376,27 @@ void ImageViewer::OnSystemInitialize()
     stopAct->setEnabled(false);
     playAct->setEnabled(false);
     ReplaceDataSource(nullptr, 0);
-    notAvailable(QStringLiteral("Initialize DSP Hardware"));
+
+    CDspInterface *dsp = nullptr;
+    try {
+        dsp = new CDspInterface(curve.get());
+    } catch (const std::exception &e) {
+        qWarning() << "Creating the DSP interface failed:" << e.what();
+        dsp = nullptr;
+    }
+    if (!dsp) {
+        Notice::critical(this, QStringLiteral("DSP INIT ERROR"), QStringLiteral("Unable to create DspInterface object."));
+        return;
+    }
+    if (!dsp->Initialize()) {
+        delete dsp;
+        Notice::critical(this, QStringLiteral("DSP INIT ERROR"), QStringLiteral("Unable to initialize DSP interface."));
+        return;
+    }
+    ReplaceDataSource(dsp, 6);
+    dsp->SetFireDetectParams(usePoly, std::uint32_t(bMax), std::uint32_t(bMin), a2, a1, a0);
+    playAct->setEnabled(true);
+    qDebug() << "DSP hardware initialized";
 }
 
 // ---------------------------------------------------------------------------

@@ -5,6 +5,10 @@
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
+#include "display/waterfall.h"
+#include "dsp/dspconsole.h"
+#include "dsp/dsptiming.h"
+#include "dsp/simbootfiles.h"
 #include "geodata/cbil.h"
 #include "geodata/celevationdata.h"
 #include "map/arcgisqtwidget.h"
@@ -24,6 +28,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QThread>
@@ -565,4 +570,58 @@ TEST_F(Window, RunElevationExtractedForTheRecordedSwath)
     ASSERT_TRUE(out.ComputeStatistics(&lo, &hi, &mean));
     EXPECT_EQ(lo, 1500.0);
     EXPECT_EQ(hi, 1500.0);
+}
+
+TEST_F(Window, InitializeDspHardwareOnTheSimulatedBoard)
+{
+    dsptiming::setScale(0.001);
+    dspconsole::startCapture();
+    dspconsole::setInputProvider([](int *) { return false; });
+    const QString bootDir = QDir::current().absoluteFilePath(QStringLiteral("dsp-boot"));
+    QDir().mkpath(bootDir);
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(bootDir);
+    {
+        // Without the boot files the start-up fails with its own boxes and
+        // then the window's.
+        ImageViewer w;
+        w.playAction()->setEnabled(true);
+        w.stopAction()->setEnabled(true);
+        w.OnSystemInitialize();
+        EXPECT_EQ(w.displaySource(), nullptr);
+        EXPECT_EQ(buttons(w), "00001");
+        ASSERT_GE(Notice::count(), 1);
+        EXPECT_EQ(Notice::last().kind, Notice::Kind::Critical);
+        EXPECT_EQ(Notice::last().title, QStringLiteral("DSP INIT ERROR"));
+        EXPECT_EQ(Notice::last().text, QStringLiteral("Unable to initialize DSP interface."));
+    }
+    Notice::clearRecords();
+    ASSERT_TRUE(writeSimulatedBootFiles(bootDir));
+    {
+        ImageViewer w;
+        w.bMax = 41000;
+        w.OnSystemInitialize();
+        ASSERT_NE(w.displaySource(), nullptr);
+        EXPECT_EQ(w.sourceType, 6);
+        EXPECT_EQ(buttons(w), "10001");
+        // Only the start-up's own information boxes.
+        for (const auto &r : Notice::records())
+            EXPECT_EQ(r.kind, Notice::Kind::Information) << r.text.toStdString();
+        w.doData();
+        w.processingTimer()->setInterval(3600 * 1000);
+        auto *wf = qobject_cast<WaterFall *>(w.waterfall());
+        QSignalSpy painted(wf, &WaterFall::linesPainted);
+        QElapsedTimer t;
+        t.start();
+        while (painted.isEmpty() && t.elapsed() < 5000) {
+            QThread::msleep(50);
+            fireTick(w);
+        }
+        EXPECT_FALSE(painted.isEmpty());
+        w.stopData();
+        EXPECT_EQ(buttons(w), "10001");
+    }
+    QDir::setCurrent(saved);
+    dspconsole::stopCapture();
+    dsptiming::setScale(1.0);
 }

@@ -143,3 +143,38 @@ TEST_F(Replay, RunRecordsTheReplayedLinesToANewLog)
     // The source log was not touched.
     EXPECT_EQ(QFileInfo(source).size(), qint64(n) * CCindrelDspLog::kRecordSizeV1);
 }
+
+TEST_F(Replay, ReplacingTheSourceDuringARunEndsTheRunFirst)
+{
+    ASSERT_TRUE(apptest::writeSimLog(source, 60));
+    ImageViewer w;
+    Notice::pushTextReply(source);
+    w.OnFileReplay();
+    w.doData();
+    w.processingTimer()->setInterval(3600 * 1000);
+    tick(w);
+    w.startRecData();
+    for (int t = 0; t < 10; ++t)
+        tick(w);
+    ASSERT_TRUE(w.isLogOpen());
+    auto *wf = qobject_cast<WaterFall *>(w.waterfall());
+    ASSERT_TRUE(wf->stripChartActive());
+    const QString recorded = w.recordingControl()->currentLogPath;
+
+    Notice::pushTextReply(QString());   // another replay, cancelled
+    w.OnFileReplay();
+    EXPECT_EQ(w.displaySource(), nullptr);
+    EXPECT_FALSE(w.isRunRequested());
+    EXPECT_FALSE(w.isLogOpen());
+    EXPECT_FALSE(wf->stripChartActive());
+    EXPECT_FALSE(wf->recording());
+    EXPECT_EQ(readLog(recorded).size(), 10u);
+    // Ticks without a source do nothing; a later replay starts cleanly.
+    tick(w);
+    Notice::pushTextReply(source);
+    w.OnFileReplay();
+    ASSERT_NE(w.displaySource(), nullptr);
+    tick(w);
+    EXPECT_FALSE(wf->stripChartActive());
+    EXPECT_FALSE(w.isLogOpen());
+}
