@@ -12,7 +12,7 @@
 //   DIR/a.rbf, DIR/c0.out, c1.out, c2.out        boot files of the simulated board (written by the tool)
 //   DIR/c-drive/demdata/cdNN/demimage.*          DEM tiles ("C:\demdata\cdNN\demimage")
 //   DIR/c-drive/CindrelData/*.plf                flight logs ("C:\CindrelData")
-//   DIR/truth/fires.csv, DIR/truth/passes.csv
+//   DIR/truth/fires.csv, passes.csv, sightings.csv
 #include "sim/linegenerator.h"
 #include "sim/scene.h"
 
