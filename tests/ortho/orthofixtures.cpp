@@ -138,6 +138,7 @@ bool writePlainLog(const QString &path, int lines, const std::function<void(int,
         rec->heading = 0;
         rec->track = 0;
         rec->speed = 7500;
+        rec->chnBGain = 1.0f;
         rec->scanPeriod = 5000;
         for (int i = 0; i < SAMPLES_PER_LINE; ++i) {
             rec->chanA[i] = 2500 + (i % 50);
