@@ -5,6 +5,10 @@
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
 #include "display/dspsig.h"
+#include "dsp/cdspinterface.h"
+#include "geodata/celevationdata.h"
+#include "display/waterfall.h"
+#include "display/wflabel.h"
 #include "map/arcgisqtwidget.h"
 #include "ortho/orthorectifyworker.h"
 #include "platform/notice.h"
@@ -28,6 +32,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <exception>
 #include <cmath>
 
 namespace {
@@ -99,6 +104,10 @@ ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent), curve(std::make
 ImageViewer::~ImageViewer()
 {
     timer->stop();
+    // A run still going ends here, while the window is whole: its strip
+    // chart is finished and its log closed and queued.
+    if (wf)
+        wf->finishRun();
     SaveSettings();
     delete dataSource;
     dataSource = nullptr;
@@ -109,6 +118,11 @@ ImageViewer::~ImageViewer()
     orthoThreadPtr->wait();
     // The thread's end deletes the worker; if it never ran, delete it here.
     delete worker.data();
+    // The panels go before the members they read.
+    delete takeCentralWidget();
+    wf = nullptr;
+    sig = nullptr;
+    map = nullptr;
     qDebug() << "Cindrel main window closed";
 }
 
@@ -219,7 +233,6 @@ void ImageViewer::setBMaxZoom(int idx, int exp)
 
 void ImageViewer::buildPanels()
 {
-    const QSize avail = availableScreenSize();
     auto *central = new QWidget(this);
     auto *hbox = new QHBoxLayout(central);
     auto *left = new QVBoxLayout;
@@ -231,16 +244,16 @@ void ImageViewer::buildPanels()
     left->addWidget(sigPanel);
     left->addWidget(map);
 
-    auto *view = new QLabel(central);
-    view->setObjectName(QStringLiteral("WaterfallView"));
-    view->setMinimumSize(avail.width() / 2, avail.height() / 2);
-    view->setStyleSheet(QStringLiteral("background: black"));
-    wfView = view;
-    auto *overlay = new QLabel(central);
-    overlay->setObjectName(QStringLiteral("StatusOverlay"));
-    overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
-    overlay->setContentsMargins(avail.width() / 7, avail.height() / 6, 0, 0);
-    wfOverlay = overlay;
+    // The waterfall keeps the pictures; the view and the status overlay
+    // share the grid's single cell, the overlay on top.
+    wf = new WaterFall(this, central);
+    wf->hide();
+    waterfallObj = wf;
+    wfView = wf->createViewLabel(central);
+    wfView->setObjectName(QStringLiteral("WaterfallView"));
+    wfOverlay = wf->createOverlayLabel(central);
+    wfOverlay->setObjectName(QStringLiteral("StatusOverlay"));
+    wfOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     grid->addWidget(wfView, 0, 0);
     grid->addWidget(wfOverlay, 0, 0);
     wfOverlay->raise();
@@ -250,6 +263,7 @@ void ImageViewer::buildPanels()
     setCentralWidget(central);
 
     // The tick's first two receivers.
+    connect(timer, &QTimer::timeout, wf, &WaterFall::processData);
     connect(timer, &QTimer::timeout, sig, &DspSig::updateGraph);
 }
 
@@ -261,6 +275,13 @@ void ImageViewer::DrawMissions()
 
 void ImageViewer::ReplaceDataSource(CDataSource *source, int type)
 {
+    // A run still going on the old source ends first: its strip chart is
+    // finished and its log closed while the source is still there.
+    if (dataSource && wf && (runRequested || wf->stripChartActive() || wf->recording())) {
+        stopRecData();
+        wf->processData();
+        wf->finishRun();
+    }
     delete dataSource;
     dataSource = source;
     sourceType = source ? type : 0;
@@ -319,8 +340,7 @@ void ImageViewer::stopData()
     stopRunAct->setEnabled(false);
     playAct->setEnabled(true);
     // One last pass of the waterfall over what the source still holds.
-    if (waterfallObj)
-        QMetaObject::invokeMethod(waterfallObj, "processData", Qt::DirectConnection);
+    wf->processData();
     updateStatusBar();
 }
 
@@ -356,7 +376,27 @@ void ImageViewer::OnSystemInitialize()
     stopAct->setEnabled(false);
     playAct->setEnabled(false);
     ReplaceDataSource(nullptr, 0);
-    notAvailable(QStringLiteral("Initialize DSP Hardware"));
+
+    CDspInterface *dsp = nullptr;
+    try {
+        dsp = new CDspInterface(curve.get());
+    } catch (const std::exception &e) {
+        qWarning() << "Creating the DSP interface failed:" << e.what();
+        dsp = nullptr;
+    }
+    if (!dsp) {
+        Notice::critical(this, QStringLiteral("DSP INIT ERROR"), QStringLiteral("Unable to create DspInterface object."));
+        return;
+    }
+    if (!dsp->Initialize()) {
+        delete dsp;
+        Notice::critical(this, QStringLiteral("DSP INIT ERROR"), QStringLiteral("Unable to initialize DSP interface."));
+        return;
+    }
+    ReplaceDataSource(dsp, 6);
+    dsp->SetFireDetectParams(usePoly, std::uint32_t(bMax), std::uint32_t(bMin), a2, a1, a0);
+    playAct->setEnabled(true);
+    qDebug() << "DSP hardware initialized";
 }
 
 // ---------------------------------------------------------------------------
@@ -530,8 +570,29 @@ std::int32_t ImageViewer::GetPassHeading(std::int32_t index)
 
 bool ImageViewer::ExtractRunElevation(const QString &folder)
 {
-    Q_UNUSED(folder);
-    return false;
+    // Without recorded lines since start-up there is no area to extract.
+    if (!passes.boxB.EverGrown() || passes.boxB.IsEmpty())
+        return false;
+    const CExtentsBox &b = passes.boxB;
+    const double xs[4] = {b.minX, b.maxX, b.maxX, b.minX};
+    const double ys[4] = {b.maxY, b.maxY, b.minY, b.minY};
+    double west = 1e9, east = -1e9, north = -1e9, south = 1e9;
+    for (int i = 0; i < 4; ++i) {
+        double lat = 0.0, lon = 0.0;
+        if (!converter->UtmToLatLon(ys[i], xs[i], passes.Zone(), &lat, &lon, 2))
+            return false;
+        west = std::min(west, lon);
+        east = std::max(east, lon);
+        north = std::max(north, lat);
+        south = std::min(south, lat);
+    }
+    // The raster the rectifier looks for beside the mission's logs.
+    const QString name = QDir(folder).filePath(recording->missionPrefix);
+    CElevationData elevation;
+    const bool ok = elevation.ExtractArea(west, north, east, south, QDir::toNativeSeparators(name));
+    qDebug().noquote() << QStringLiteral("Elevation for the run area into %1: %2")
+                              .arg(name, ok ? QStringLiteral("done") : QStringLiteral("failed"));
+    return ok;
 }
 
 // ---------------------------------------------------------------------------

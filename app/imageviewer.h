@@ -29,6 +29,7 @@ class CCindrelDspLog;
 class CDataSource;
 class CUtmConverter;
 class DspSig;
+class WaterFall;
 class ColdCurve;
 class QAction;
 class QLabel;
@@ -202,6 +203,7 @@ private:
     QWidget *sigPanel = nullptr;
     DspSig *sig = nullptr;
     QObject *waterfallObj = nullptr;
+    WaterFall *wf = nullptr;
     QWidget *wfView = nullptr;
     QWidget *wfOverlay = nullptr;
 

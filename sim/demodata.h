@@ -9,6 +9,7 @@
 //   DIR/GeoData/{highways,interst,hydrolin}.*   line shapefiles, decimal degrees, with .prj
 //   DIR/buttons/{Play,Stop,RunP,StopP,Ftp}.bmp  64 x 64 tool bar bitmaps
 //   DIR/NewOrvekLogoJetGray.bmp, DIR/CindrelTransparentLogoGrayDark.bmp
+//   DIR/a.rbf, DIR/c0.out, c1.out, c2.out        boot files of the simulated board (written by the tool)
 //   DIR/c-drive/demdata/cdNN/demimage.*          DEM tiles ("C:\demdata\cdNN\demimage")
 //   DIR/c-drive/CindrelData/*.plf                flight logs ("C:\CindrelData")
 //   DIR/truth/fires.csv, DIR/truth/passes.csv

@@ -2,6 +2,7 @@
 // its elevation tiles, map data, bitmaps, recorded flight logs and the truth.
 #include "datasource/cdspdatabuffer.h"
 #include "datasource/coldcurve.h"
+#include "dsp/simbootfiles.h"
 #include "platform/paths.h"
 #include "sim/demodata.h"
 #include "sim/scene.h"
@@ -125,6 +126,9 @@ int run(const Invocation &in)
         || !sim::writeShiftGrids(outDir, &error) || !sim::writeGeoData(world, outDir, &error)
         || !sim::writeButtons(outDir, &error) || !sim::writeLogos(outDir, &error))
         return in.error(error);
+    // The simulated board's FPGA image and DSP programs.
+    if (!writeSimulatedBootFiles(outDir))
+        return in.error(QStringLiteral("cannot write the DSP boot files in %1").arg(QDir::toNativeSeparators(outDir)));
 
     ColdCurve curve;
     curve.resetStartValues();
@@ -166,7 +170,8 @@ const bool registered = registerCommand(
                     "[--mission NAME] [--start yyyy-MM-ddTHH:mm] [--region DEG] [--relief M]"),
      QStringLiteral(
          "Writes into DIR: the elevation tile boundary file, the Alaska shift grids, the GeoData shapefiles,\n"
-         "the tool bar and logo bitmaps, and the drive folder DIR/c-drive with the DEM tiles (demdata) and\n"
+         "the tool bar and logo bitmaps, the simulated board's boot files (a.rbf, c0.out, c1.out, c2.out),\n"
+         "and the drive folder DIR/c-drive with the DEM tiles (demdata) and\n"
          "the recorded flight logs of the passes (CindrelData). The truth goes to DIR/truth/fires.csv and\n"
          "DIR/truth/passes.csv. Run the program in DIR with CINDREL_C_DRIVE=DIR/c-drive.\n"
          "Faults (--faults) are a comma-separated list of shift-left[:LINE], shift-right[:LINE],\n"

@@ -5,6 +5,12 @@
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
+#include "display/waterfall.h"
+#include "dsp/dspconsole.h"
+#include "dsp/dsptiming.h"
+#include "dsp/simbootfiles.h"
+#include "geodata/cbil.h"
+#include "geodata/celevationdata.h"
 #include "map/arcgisqtwidget.h"
 #include "ortho/orthorectifyworker.h"
 #include "platform/notice.h"
@@ -22,12 +28,14 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -66,6 +74,18 @@ public:
         *value = 0;
     }
     using CDataSource::GetVOverH;
+    float GetAltitude() override { return 1500.0f; }
+    float GetPitch() override { return 0.0f; }
+    float GetRoll() override { return 0.0f; }
+    float GetSpeed() override { return 70.0f; }
+    float GetHeading() override { return 90.0f; }
+    float GetTrack() override { return 90.0f; }
+    std::uint32_t GetLineIndex() override { return 1; }
+    void GetPosition(float *la, float *lo) override
+    {
+        *la = float(lat);
+        *lo = float(lon);
+    }
     std::uint32_t GetFireThreshold() override { return 140; }
     void Start() override { ++starts; }
     void Stop() override { ++stops; }
@@ -342,21 +362,30 @@ TEST_F(Window, EverySeventhTickRecentresTheMap)
     src->lon = -120.25;
     w.ReplaceDataSource(src, 1);
     w.mapWidget()->resize(400, 300);
-    for (int i = 0; i < 8; ++i)
-        fireTick(w);
-    EXPECT_EQ(src->cycles, 8);
-    EXPECT_EQ(src->positionReads, 1);   // at the 8th tick (the counter reads 7)
-    EXPECT_NEAR(w.mapWidget()->view()->currentCenter().y(), 44.5, 1e-6);
+    auto centre = [&] { return w.mapWidget()->view()->currentCenter(); };
+    const double startLon = centre().x();
     for (int i = 0; i < 7; ++i)
         fireTick(w);
-    EXPECT_EQ(src->positionReads, 2);
+    EXPECT_EQ(src->cycles, 7);
+    EXPECT_NEAR(centre().x(), startLon, 1e-9);
+    fireTick(w);   // the counter reads 7: re-centre
+    EXPECT_NEAR(centre().y(), 44.5, 1e-6);
+    EXPECT_NEAR(centre().x(), -120.25, 1e-6);
+
+    src->lat = 45.0;
+    for (int i = 0; i < 6; ++i)
+        fireTick(w);
+    EXPECT_NEAR(centre().y(), 44.5, 1e-6);
+    fireTick(w);   // every 7th tick from then on
+    EXPECT_NEAR(centre().y(), 45.0, 1e-6);
+
     // Before the first line the position is 0, 0: the view stays.
     src->lat = src->lon = 0.0;
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 14; ++i)
         fireTick(w);
-    EXPECT_EQ(src->positionReads, 3);
-    EXPECT_NEAR(w.mapWidget()->view()->currentCenter().x(), -120.25, 1e-6);
-    EXPECT_EQ(Notice::count(), 0);
+    EXPECT_NEAR(centre().y(), 45.0, 1e-6);
+    EXPECT_EQ(src->cycles, 29);
+    EXPECT_EQ(Notice::count(), 0) << Notice::last().text.toStdString();
 }
 
 TEST_F(Window, PassServicesNameLogsAndDrawFootprints)
@@ -479,4 +508,120 @@ TEST_F(Window, MinimumSizeIsTheAvailableScreen)
 {
     ImageViewer w;
     EXPECT_EQ(w.minimumSizeHint(), QGuiApplication::primaryScreen()->availableSize());
+}
+
+TEST_F(Window, RunElevationExtractedForTheRecordedSwath)
+{
+    ImageViewer w;
+    const QString folder = QDir::current().absoluteFilePath(QStringLiteral("elev-out"));
+    QDir().mkpath(folder);
+    // Nothing recorded since start-up: no area, no raster.
+    EXPECT_FALSE(w.ExtractRunElevation(folder));
+
+    // One flat tile (1500 m) around 44.5 N 121.5 W.
+    const double cell = 1.0 / 3600.0;
+    const double left = -121.6, top = 44.6, right = -121.4, bottom = 44.4;
+    {
+        CBil tile;
+        const int ncols = int(std::lround((right - left) / cell));
+        const int nrows = int(std::lround((top - bottom) / cell));
+        tile.SetDimensions(ncols, nrows, 1, Int16);
+        tile.SetGeoReference(cell, cell, 0, 0, left + cell / 2, top - cell / 2, 0, 0.0, 1);
+        ASSERT_TRUE(tile.Allocate());
+        for (int r = 0; r < nrows; ++r) {
+            unsigned char *row = tile.MutableRowData(r);
+            for (int c = 0; c < ncols; ++c) {
+                row[2 * c] = uchar(1500 >> 8);
+                row[2 * c + 1] = uchar(1500 & 0xff);
+            }
+        }
+        const QString name = CElevationData::TileName(1);
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(name).path()));
+        ASSERT_TRUE(tile.Write(name));
+        QFile f(CElevationData::BoundaryFilePath());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("1,-121.6,44.6,-121.4,44.4\n");
+    }
+
+    auto *src = new FakeSource;
+    w.ReplaceDataSource(src, 1);
+    CUtmConverter *conv = w.GetConverter();
+    double n0 = 0, e0 = 0;
+    std::int32_t zone = 0;
+    ASSERT_TRUE(conv->LatLonToUtm(44.5, -121.5, &n0, &e0, &zone, 2));
+    ASSERT_EQ(w.StartPass(e0, n0, zone, 0.0f, 2000.0f, QDateTime(QDate(2024, 7, 15), QTime(9, 5))), 1);
+    w.ReportSwathEdges(e0 - 2000, n0, e0 + 2000, n0, true);
+    w.ReportSwathEdges(e0 - 2000, n0 + 3000, e0 + 2000, n0 + 3000, true);
+    ASSERT_TRUE(w.ExtractRunElevation(folder));
+
+    const QString raster = QDir(folder).filePath(w.recordingControl()->missionPrefix);
+    EXPECT_EQ(QFileInfo(raster).fileName(), QStringLiteral("20240715_0905_"));
+    CBil out;
+    ASSERT_TRUE(out.Open(raster));
+    // The raster covers the swath's corners (about 2 km either side of
+    // 121.5 W, from 44.5 N to 3 km north of it) and not much more.
+    EXPECT_LT(out.GetLeft(), -121.525);
+    EXPECT_GT(out.GetRight(), -121.475);
+    EXPECT_LT(out.GetBottom(), 44.5);
+    EXPECT_GT(out.GetTop(), 44.527);
+    EXPECT_GT(out.GetLeft(), -121.56);
+    EXPECT_LT(out.GetTop(), 44.56);
+    double lo = 0, hi = 0, mean = 0;
+    ASSERT_TRUE(out.ComputeStatistics(&lo, &hi, &mean));
+    EXPECT_EQ(lo, 1500.0);
+    EXPECT_EQ(hi, 1500.0);
+}
+
+TEST_F(Window, InitializeDspHardwareOnTheSimulatedBoard)
+{
+    dsptiming::setScale(0.001);
+    dspconsole::startCapture();
+    dspconsole::setInputProvider([](int *) { return false; });
+    const QString bootDir = QDir::current().absoluteFilePath(QStringLiteral("dsp-boot"));
+    QDir().mkpath(bootDir);
+    const QString saved = QDir::currentPath();
+    QDir::setCurrent(bootDir);
+    {
+        // Without the boot files the start-up fails with its own boxes and
+        // then the window's.
+        ImageViewer w;
+        w.playAction()->setEnabled(true);
+        w.stopAction()->setEnabled(true);
+        w.OnSystemInitialize();
+        EXPECT_EQ(w.displaySource(), nullptr);
+        EXPECT_EQ(buttons(w), "00001");
+        ASSERT_GE(Notice::count(), 1);
+        EXPECT_EQ(Notice::last().kind, Notice::Kind::Critical);
+        EXPECT_EQ(Notice::last().title, QStringLiteral("DSP INIT ERROR"));
+        EXPECT_EQ(Notice::last().text, QStringLiteral("Unable to initialize DSP interface."));
+    }
+    Notice::clearRecords();
+    ASSERT_TRUE(writeSimulatedBootFiles(bootDir));
+    {
+        ImageViewer w;
+        w.bMax = 41000;
+        w.OnSystemInitialize();
+        ASSERT_NE(w.displaySource(), nullptr);
+        EXPECT_EQ(w.sourceType, 6);
+        EXPECT_EQ(buttons(w), "10001");
+        // Only the start-up's own information boxes.
+        for (const auto &r : Notice::records())
+            EXPECT_EQ(r.kind, Notice::Kind::Information) << r.text.toStdString();
+        w.doData();
+        w.processingTimer()->setInterval(3600 * 1000);
+        auto *wf = qobject_cast<WaterFall *>(w.waterfall());
+        QSignalSpy painted(wf, &WaterFall::linesPainted);
+        QElapsedTimer t;
+        t.start();
+        while (painted.isEmpty() && t.elapsed() < 5000) {
+            QThread::msleep(50);
+            fireTick(w);
+        }
+        EXPECT_FALSE(painted.isEmpty());
+        w.stopData();
+        EXPECT_EQ(buttons(w), "10001");
+    }
+    QDir::setCurrent(saved);
+    dspconsole::stopCapture();
+    dsptiming::setScale(1.0);
 }

@@ -65,7 +65,8 @@ TEST(ToolSimulate, WritesTheDemoWorkingDirectory)
     for (const char *f : {"Cindrel_ElevationTileBoundaries.dat", "AlaskaLatShift.hdr", "AlaskaLonShift.bil",
                           "GeoData/highways.shp", "GeoData/interst.prj", "GeoData/hydrolin.dbf", "buttons/Play.bmp",
                           "buttons/Stop.bmp", "buttons/RunP.bmp", "buttons/StopP.bmp", "buttons/Ftp.bmp",
-                          "NewOrvekLogoJetGray.bmp", "CindrelTransparentLogoGrayDark.bmp",
+                          "NewOrvekLogoJetGray.bmp", "CindrelTransparentLogoGrayDark.bmp", "a.rbf", "c0.out",
+                          "c1.out", "c2.out",
                           "c-drive/demdata/cd01/demimage.hdr", "c-drive/demdata/cd01/demimage.bil",
                           "c-drive/CindrelData/20240715_1432_Fire12_1.plf", "c-drive/CindrelData/20240715_1432_Fire12_2.plf",
                           "truth/fires.csv", "truth/passes.csv"})

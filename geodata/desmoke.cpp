@@ -1,0 +1,629 @@
+#include "geodata/desmoke.h"
+
+#include "datasource/ccindreldsplog.h"
+#include "datasource/coldcurve.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kSamples = desmoke::kSamples;
+constexpr std::size_t kIoBuffer = 1 << 16;
+
+void say(std::FILE *progress, const char *format, ...)
+{
+    if (!progress)
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(progress, format, args);
+    va_end(args);
+    std::fflush(progress);
+}
+
+QByteArray local(const QString &path) { return QFile::encodeName(path); }
+
+std::filesystem::path fsPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return std::filesystem::path(path.toStdWString());
+#else
+    return std::filesystem::path(local(path).toStdString());
+#endif
+}
+
+std::FILE *openFile(const QString &path, const char *mode)
+{
+#ifdef Q_OS_WIN
+    return _wfopen(reinterpret_cast<const wchar_t *>(path.utf16()), QString::fromLatin1(mode).toStdWString().c_str());
+#else
+    return std::fopen(local(path).constData(), mode);
+#endif
+}
+
+// One C stream, closed when it goes out of scope. Writers are closed
+// through close(), which reports a failed flush or close.
+class CStream {
+public:
+    CStream(const QString &path, const char *mode) : fp_(openFile(path, mode))
+    {
+        if (fp_)
+            std::setvbuf(fp_, nullptr, _IOFBF, kIoBuffer);
+    }
+    ~CStream()
+    {
+        if (fp_)
+            std::fclose(fp_);
+    }
+    CStream(const CStream &) = delete;
+    CStream &operator=(const CStream &) = delete;
+
+    explicit operator bool() const { return fp_ != nullptr; }
+    std::FILE *get() const { return fp_; }
+
+    template <typename T> bool write(const T *data, std::size_t count)
+    {
+        return std::fwrite(data, sizeof(T), count, fp_) == count;
+    }
+    template <typename T> std::size_t read(T *data, std::size_t count) { return std::fread(data, sizeof(T), count, fp_); }
+
+    // Flushes to the operating system and, when `durable`, to the disk.
+    bool close(bool durable = false)
+    {
+        if (!fp_)
+            return false;
+        bool ok = std::fflush(fp_) == 0 && !std::ferror(fp_);
+        if (ok && durable) {
+#ifdef Q_OS_WIN
+            ok = _commit(_fileno(fp_)) == 0;
+#else
+            ok = ::fsync(fileno(fp_)) == 0;
+#endif
+        }
+        ok = std::fclose(fp_) == 0 && ok;
+        fp_ = nullptr;
+        return ok;
+    }
+
+private:
+    std::FILE *fp_;
+};
+
+// Makes the renames in a folder durable (no-op where folders cannot be
+// synced).
+void syncFolder(const QString &folder)
+{
+#ifndef Q_OS_WIN
+    const int fd = ::open(local(folder).constData(), O_RDONLY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(folder)
+#endif
+}
+
+bool openError(std::FILE *progress, const QString &path)
+{
+    say(progress, "\n Error: could not open %s\n", local(path).constData());
+    return false;
+}
+
+bool writeError(std::FILE *progress, const QString &path)
+{
+    say(progress, "\n Error: could not write %s\n", local(path).constData());
+    return false;
+}
+
+bool readError(std::FILE *progress, const QString &path)
+{
+    say(progress, "\n Error: could not read %s\n", local(path).constData());
+    return false;
+}
+
+// Copies a file under a new name, flushed to disk.
+bool copyDurably(const QString &from, const QString &to, std::FILE *progress)
+{
+    CStream in(from, "rb");
+    if (!in)
+        return openError(progress, from);
+    CStream out(to, "wb");
+    if (!out)
+        return openError(progress, to);
+    std::vector<char> buf(kIoBuffer);
+    for (;;) {
+        const std::size_t n = in.read(buf.data(), buf.size());
+        if (n > 0 && !out.write(buf.data(), n))
+            return writeError(progress, to);
+        if (n < buf.size())
+            break;
+    }
+    if (std::ferror(in.get()))
+        return readError(progress, from);
+    if (!out.close(true))
+        return writeError(progress, to);
+    return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Layout and names
+
+DesmokeLayout DesmokeLayout::ForVersion(int version)
+{
+    DesmokeLayout l;
+    l.version = version;
+    switch (version) {
+    case 2:
+        l.recordSize = CCindrelDspLog::kRecordSizeV2;
+        break;
+    case 3:
+        // The header leaves out bytes 72..87 of the scan line record.
+        l.recordSize = CCindrelDspLog::kRecordSizeV3;
+        l.thresholdOffset = 100 - 16;
+        l.samplesOffset = 128;
+        l.pixOffset = 6848;
+        break;
+    default:
+        l.version = 1;
+        break;
+    }
+    return l;
+}
+
+DesmokeLayout DesmokeLayout::ForFileSize(qint64 size)
+{
+    return ForVersion(CCindrelDspLog::VersionForSize(size));
+}
+
+DesmokeFiles::DesmokeFiles(const QString &logPath) : log(logPath)
+{
+    // Cut at the last "." of the file name itself, so that a dot in a folder
+    // name never moves the work files out of the log's folder.
+    const QString name = QFileInfo(logPath).fileName();
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (name.isEmpty() || dot < 0)
+        return;
+    valid = true;
+    const QString stem = logPath.left(logPath.size() - (name.size() - dot));
+    a = stem + QStringLiteral("A.dat");
+    b = stem + QStringLiteral("B.dat");
+    image = stem + QStringLiteral("Image.dat");
+    thresh = stem + QStringLiteral("Thresh.dat");
+    fire = stem + QStringLiteral("Fire.dat");
+    noSmoke = stem + QStringLiteral("NoSmoke.dat");
+    sparkle = stem + QStringLiteral("Sparkle.dat");
+    desmoked = stem + QStringLiteral("desmoked.plf");
+    orig = stem + QStringLiteral("orig.plf");
+    origTmp = stem + QStringLiteral("orig.plf.tmp");
+}
+
+QStringList DesmokeFiles::workFiles() const
+{
+    return {a, b, image, thresh, fire, noSmoke, sparkle};
+}
+
+// ---------------------------------------------------------------------------
+// Steps
+
+namespace desmoke {
+
+bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines)
+{
+    *lines = 0;
+    CStream in(files.log, "rb");
+    if (!in)
+        return openError(progress, files.log);
+    CStream outA(files.a, "wb");
+    if (!outA)
+        return openError(progress, files.a);
+    CStream outB(files.b, "wb");
+    if (!outB)
+        return openError(progress, files.b);
+    CStream outImage(files.image, "wb");
+    if (!outImage)
+        return openError(progress, files.image);
+    CStream outThresh(files.thresh, "wb");
+    if (!outThresh)
+        return openError(progress, files.thresh);
+
+    std::vector<unsigned char> rec(std::size_t(layout.recordSize));
+    std::int16_t a[kSamples], b[kSamples];
+    std::uint16_t image[kSamples];
+    while (in.read(rec.data(), rec.size()) == rec.size()) {
+        const unsigned char *samples = rec.data() + layout.samplesOffset;
+        const unsigned char *pix = rec.data() + layout.pixOffset;
+        for (int i = 0; i < kSamples; ++i) {
+            a[i] = qFromLittleEndian<qint16>(samples + 2 * i);
+            b[i] = qFromLittleEndian<qint16>(samples + 2 * (kSamples + i));
+            image[i] = pix[kSamples - 1 - i];
+        }
+        const std::int32_t threshold = qFromLittleEndian<qint32>(rec.data() + layout.thresholdOffset);
+        if (!outA.write(a, kSamples))
+            return writeError(progress, files.a);
+        if (!outB.write(b, kSamples))
+            return writeError(progress, files.b);
+        if (!outThresh.write(&threshold, 1))
+            return writeError(progress, files.thresh);
+        if (!outImage.write(image, kSamples))
+            return writeError(progress, files.image);
+        ++*lines;
+    }
+    if (std::ferror(in.get()))
+        return readError(progress, files.log);
+    if (!outA.close())
+        return writeError(progress, files.a);
+    if (!outB.close())
+        return writeError(progress, files.b);
+    if (!outImage.close())
+        return writeError(progress, files.image);
+    if (!outThresh.close())
+        return writeError(progress, files.thresh);
+    return true;
+}
+
+bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve)
+{
+    if (b > fireLimit)
+        return true;
+    if (b < coldLimit)
+        return false;
+    return double(a) > double(curve.at(b + 32769)) + a0 + double(threshold) - 32768.0;
+}
+
+bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
+                  std::FILE *progress)
+{
+    CStream inA(files.a, "rb");
+    if (!inA) {
+        say(progress, "\nError: could not open inAfile");
+        return false;
+    }
+    CStream inB(files.b, "rb");
+    if (!inB) {
+        say(progress, "\nError: could not open inBfile");
+        return false;
+    }
+    CStream inImage(files.image, "rb");
+    if (!inImage) {
+        say(progress, "\nError: could not open inImagefile");
+        return false;
+    }
+    CStream inThresh(files.thresh, "rb");
+    if (!inThresh) {
+        say(progress, "\nError: could not open threshOutfile");
+        return false;
+    }
+    CStream out(files.fire, "wb");
+    if (!out) {
+        say(progress, "\nError: could not open fireoutfile");
+        return false;
+    }
+
+    std::int16_t a[kSamples], b[kSamples];
+    std::uint16_t mask[kSamples];
+    while (inA.read(a, kSamples) == std::size_t(kSamples) && inB.read(b, kSamples) == std::size_t(kSamples)) {
+        std::int32_t t = 0;
+        if (inThresh.read(&t, 1) != 1)
+            return readError(progress, files.thresh);
+        if (std::fseek(inImage.get(), long(sizeof(mask)), SEEK_CUR) != 0)
+            return readError(progress, files.image);
+        for (int i = 0; i < kSamples; ++i)
+            mask[i] = IsFire(a[i], b[i], t, fireLimit, coldLimit, a0, curve) ? 255 : 0;
+        if (!out.write(mask, kSamples))
+            return writeError(progress, files.fire);
+    }
+    if (std::ferror(inA.get()))
+        return readError(progress, files.a);
+    if (std::ferror(inB.get()))
+        return readError(progress, files.b);
+    if (!out.close())
+        return writeError(progress, files.fire);
+    return true;
+}
+
+bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progress)
+{
+    say(progress, "\nopening files");
+    CStream inFire(files.fire, "rb");
+    if (!inFire) {
+        say(progress, "\nError: couln not open %s", local(files.fire).constData());
+        return false;
+    }
+    say(progress, "\nopen1");
+    CStream inB(files.b, "rb");
+    if (!inB) {
+        say(progress, "\nError: couln not open %s", local(files.b).constData());
+        return false;
+    }
+    say(progress, "\nopen2");
+    CStream outNoSmoke(files.noSmoke, "wb");
+    if (!outNoSmoke) {
+        say(progress, "\nError: could not open %s", local(files.noSmoke).constData());
+        return false;
+    }
+    say(progress, "\nopen3");
+    CStream outSparkle(files.sparkle, "wb");
+    if (!outSparkle) {
+        say(progress, "\nError: could not open %s", local(files.sparkle).constData());
+        return false;
+    }
+    say(progress, "\neverything opened");
+    say(progress, "\nstarting hard stuff");
+
+    CDesmokeBlock block(fireLimit);
+    constexpr std::size_t kBlockValues = std::size_t(CDesmokeBlock::kBlockLines) * kSamples;
+    for (;;) {
+        const std::size_t fireValues = inFire.read(block.fireRow(0), kBlockValues);
+        const std::size_t bValues = inB.read(block.chanBRow(0), kBlockValues);
+        if (std::ferror(inFire.get()))
+            return readError(progress, files.fire);
+        if (std::ferror(inB.get()))
+            return readError(progress, files.b);
+        const int lines = int(std::min(fireValues, bValues) / kSamples);
+        if (lines == 0)
+            break;
+        block.StartBlock(lines);
+        block.Process();
+        for (int y = 0; y < lines; ++y) {
+            if (!outNoSmoke.write(block.noSmokeRow(y), kSamples))
+                return writeError(progress, files.noSmoke);
+            if (!outSparkle.write(block.sparkleRow(y), kSamples))
+                return writeError(progress, files.sparkle);
+        }
+    }
+    say(progress, "\ncomplete");
+    if (!outNoSmoke.close())
+        return writeError(progress, files.noSmoke);
+    if (!outSparkle.close())
+        return writeError(progress, files.sparkle);
+    return true;
+}
+
+std::uint8_t MergedPixel(std::uint16_t noSmoke, int b)
+{
+    if (noSmoke == 255)
+        return FIRE_PIXEL;
+    const int v = (b + 32768) / 256;
+    return std::uint8_t(std::clamp(v, 0, int(FIRE_PIXEL) - 1));
+}
+
+bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress)
+{
+    CStream in(files.log, "rb");
+    if (!in)
+        return openError(progress, files.log);
+    CStream inNoSmoke(files.noSmoke, "rb");
+    if (!inNoSmoke)
+        return openError(progress, files.noSmoke);
+    CStream out(files.desmoked, "wb");
+    if (!out)
+        return openError(progress, files.desmoked);
+    say(progress, "\nfiles opened");
+
+    std::vector<unsigned char> rec(std::size_t(layout.recordSize));
+    std::uint16_t row[kSamples];
+    qint64 written = 0;
+    while (written < lines) {
+        if (in.read(rec.data(), rec.size()) != rec.size())
+            break;
+        if (inNoSmoke.read(row, kSamples) != std::size_t(kSamples))
+            break;
+        const unsigned char *chanB = rec.data() + layout.samplesOffset + 2 * kSamples;
+        unsigned char *pix = rec.data() + layout.pixOffset;
+        for (int i = 0; i < kSamples; ++i)
+            pix[kSamples - 1 - i] = MergedPixel(row[i], qFromLittleEndian<qint16>(chanB + 2 * i));
+        if (!out.write(rec.data(), rec.size()))
+            return writeError(progress, files.desmoked);
+        ++written;
+    }
+    if (std::ferror(in.get()))
+        return readError(progress, files.log);
+    if (std::ferror(inNoSmoke.get()))
+        return readError(progress, files.noSmoke);
+    if (written != lines) {
+        say(progress, "\n Error: %s holds %lld of %lld lines\n", local(files.desmoked).constData(),
+            static_cast<long long>(written), static_cast<long long>(lines));
+        return false;
+    }
+    if (!out.close(true))
+        return writeError(progress, files.desmoked);
+    return true;
+}
+
+bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progress)
+{
+    const QFileInfo logInfo(files.log);
+    if (!logInfo.isFile() || logInfo.size() != expectedSize) {
+        say(progress, "\n Error: %s changed while it was processed; left as it is\n", local(files.log).constData());
+        return false;
+    }
+    std::error_code ec;
+    if (!QFileInfo::exists(files.orig)) {
+        // Keep the untouched log. A hard link costs nothing; where the file
+        // system has none, a copy is made under a temporary name first so
+        // that "orig.plf" is only ever a whole log.
+        std::filesystem::create_hard_link(fsPath(files.log), fsPath(files.orig), ec);
+        if (ec) {
+            ec.clear();
+            if (!copyDurably(files.log, files.origTmp, progress))
+                return false;
+            std::filesystem::rename(fsPath(files.origTmp), fsPath(files.orig), ec);
+            if (ec) {
+                say(progress, "\n Error: could not rename %s: %s\n", local(files.origTmp).constData(),
+                    ec.message().c_str());
+                return false;
+            }
+        }
+    }
+    // One atomic rename puts the new log in place of the old one.
+    std::filesystem::rename(fsPath(files.desmoked), fsPath(files.log), ec);
+    if (ec) {
+        say(progress, "\n Error: could not replace %s: %s\n", local(files.log).constData(), ec.message().c_str());
+        return false;
+    }
+    syncFolder(logInfo.absolutePath());
+    return true;
+}
+
+} // namespace desmoke
+
+// ---------------------------------------------------------------------------
+// The whole processing
+
+int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
+               const ColdCurve *curve, std::FILE *progress)
+{
+    Q_UNUSED(a2)
+    Q_UNUSED(a1)
+    const DesmokeFiles files(logPath);
+    if (!files.valid) {
+        say(progress, "Error: invalid file name");
+        return -1;
+    }
+    if (!curve) {
+        say(progress, "\n Error: no fire detection curve\n");
+        return -1;
+    }
+    const QFileInfo info(logPath);
+    if (!info.isFile()) {
+        openError(progress, logPath);
+        return -1;
+    }
+    const qint64 size = info.size();
+    const DesmokeLayout layout = DesmokeLayout::ForFileSize(size);
+
+    qint64 lines = 0;
+    bool ok = desmoke::SplitLog(files, layout, progress, &lines);
+    ok = ok && desmoke::RedetectFire(files, fireLimit, coldLimit, a0, *curve, progress);
+    if (ok) {
+        say(progress, "\n\n\n\ncalling desmoke\n");
+        ok = desmoke::DesmokeClusters(files, fireLimit, progress);
+    }
+    ok = ok && desmoke::MergeDesmoked(files, layout, lines, progress);
+    if (ok) {
+        say(progress, "\n\n\nupdating the log file\n");
+        say(progress, "\n\n\nto the end");
+        ok = desmoke::ReplaceLog(files, size, progress);
+    }
+
+    for (const QString &work : files.workFiles())
+        QFile::remove(work);
+    if (!ok) {
+        QFile::remove(files.desmoked);
+        QFile::remove(files.origTmp);
+    }
+    return ok ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Cluster working set
+
+CDesmokeBlock::CDesmokeBlock(int fireLimit)
+    : fireLimit_(fireLimit),
+      fire_(std::size_t(kBlockLines) * kSamples, 0),
+      noSmoke_(std::size_t(kBlockLines) * kSamples, 0),
+      sparkle_(std::size_t(kBlockLines) * kSamples, 0),
+      chanB_(std::size_t(kBlockLines) * kSamples, 0),
+      mark_(std::size_t(kSamples), '0')
+{
+    std::memset(visited_, 0, sizeof(visited_));
+}
+
+void CDesmokeBlock::StartBlock(int lines)
+{
+    lines_ = std::clamp(lines, 0, int(kBlockLines));
+}
+
+void CDesmokeBlock::Process()
+{
+    const std::size_t n = std::size_t(lines_) * kSamples;
+    std::copy(fire_.begin(), fire_.begin() + std::ptrdiff_t(n), noSmoke_.begin());
+    std::copy(fire_.begin(), fire_.begin() + std::ptrdiff_t(n), sparkle_.begin());
+    for (int y = 0; y < lines_; ++y) {
+        for (int x = 0; x < kSamples; ++x) {
+            if (mark_[std::size_t(x)] == 's') {
+                SuppressSpan(x, y);
+            } else if (isFire(x, y)) {
+                if (CountCluster(x, y) >= kLargeCluster)
+                    SuppressSpan(x, y);
+            }
+        }
+    }
+}
+
+int CDesmokeBlock::CountCluster(int x, int y)
+{
+    seedX_ = x;
+    seedY_ = y;
+    std::memset(visited_, 0, sizeof(visited_));
+    return Count(x, y, 0, false);
+}
+
+int CDesmokeBlock::Count(int x, int y, int depth, bool gapCrossed)
+{
+    if (x < 0 || x >= kSamples || y < 0 || y >= lines_)
+        return 0;
+    const int dx = x - seedX_;
+    const int dy = y - seedY_;
+    if (dx < -kReach || dx > kReach || dy < -kReach || dy > kReach)
+        return 0;
+    if (!isFire(x, y)) {
+        if (gapCrossed)
+            return 0;
+        gapCrossed = true;
+        depth = 0;
+    }
+    // A position that a path reaches too deep is not marked visited: a
+    // shorter path may still count it. (Marking it would make the count
+    // depend on which path the search happened to try first; a 6 x 6 block
+    // of fire seeded at its corner would then count only 29.)
+    if (depth > kMaxDepth)
+        return 0;
+    bool &seen = visited_[dx + kReach][dy + kReach];
+    if (seen)
+        return 0;
+    seen = true;
+    // Neighbours in a fixed order: the diagonals, then above and below,
+    // then left and right. The order decides which path reaches a position
+    // first, so it is part of the result.
+    static constexpr int kNext[8][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}, {0, -1}, {0, 1}, {-1, 0}, {1, 0}};
+    int count = 1;
+    for (const auto &d : kNext)
+        count += Count(x + d[0], y + d[1], depth + 1, gapCrossed);
+    return count;
+}
+
+void CDesmokeBlock::SuppressSpan(int x, int y)
+{
+    const int from = std::max(0, x - kSpan);
+    const int to = std::min(kSamples - 1, x + kSpan);
+    const std::size_t row = std::size_t(y) * kSamples;
+    for (int q = from; q <= to; ++q) {
+        if (isFire(q, y)) {
+            mark_[std::size_t(q)] = 's';
+            sparkle_[row + std::size_t(q)] = 0;
+            if (chanB_[row + std::size_t(q)] < fireLimit_)
+                noSmoke_[row + std::size_t(q)] = 0;
+        } else {
+            mark_[std::size_t(q)] = '0';
+        }
+    }
+}

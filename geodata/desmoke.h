@@ -1,0 +1,177 @@
+#pragma once
+// Offline fire processing of a finished flight log: the fire pixels of every
+// line are recomputed from the raw channel samples with the stored detection
+// parameters, pixels of large connected clusters are removed unless their
+// channel B value reaches the fire limit (smoke and hot ground rather than
+// fire), and the result is written back into the log's image rows. The
+// untouched log is kept beside it as "<stem>orig.plf".
+//
+// The work goes through plain work files in the log's folder, all named
+// from the log path without its extension ("run07.plf" -> "run07A.dat"):
+//
+//   A.dat        1680 channel A samples per line, i16
+//   B.dat        1680 channel B samples per line, i16
+//   Image.dat    the pix row widened to u16, in sample order
+//   Thresh.dat   the line's fire threshold, i32
+//   Fire.dat     re-detected fire mask in sample order, u16 (255 fire, 0 not)
+//   NoSmoke.dat  fire mask without large-cluster pixels below the fire limit
+//   Sparkle.dat  fire mask without any large-cluster pixel
+//   desmoked.plf the new log, written completely before it replaces the log
+//
+// Safety of the flight's data: until the new log is complete, flushed and
+// checked, the log is only read. The original is then kept as "orig.plf"
+// (a hard link, or a copy written under a temporary name, so the log's name
+// never stops holding a whole log), and the new log replaces the log's name
+// in one atomic rename. A second run on the same log keeps the first
+// "orig.plf", which is the untouched recording. Any failure leaves the log
+// exactly as it was and removes the work files; the result is -1 and the
+// program carries on.
+//
+// Every record layout of the flight log (versions 1, 2 and 3, told from the
+// file size as the log reader does) is processed with its own offsets, and
+// the new log keeps the layout of the old one. A partial record at the end
+// of the log is ignored (the kept original still holds it).
+//
+// Progress texts go to the given stream (standard output by default).
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+class ColdCurve;
+
+// Where the parts that the processing uses lie in one record of a log.
+struct DesmokeLayout {
+    int version = 1;
+    qint64 recordSize = 8560;
+    int thresholdOffset = 100;   // fireThreshold, i32
+    int samplesOffset = 144;     // 1680 channel A then 1680 channel B, i16
+    int pixOffset = 6864;        // 1680 pix bytes, element j belongs to sample 1679 - j
+
+    static DesmokeLayout ForVersion(int version);
+    static DesmokeLayout ForFileSize(qint64 size);
+};
+
+// The work file names of one log.
+struct DesmokeFiles {
+    explicit DesmokeFiles(const QString &logPath);
+
+    // False when the log's file name has no "." (nothing to cut the
+    // extension at); the work files would not be named from the log then.
+    bool valid = false;
+    QString log;
+    QString a, b, image, thresh, fire, noSmoke, sparkle;
+    QString desmoked;   // the new log
+    QString orig;       // the untouched log
+    QString origTmp;    // the untouched log while it is being copied
+
+    // The seven per-line work files, in the order they are made.
+    QStringList workFiles() const;
+};
+
+// The whole processing. a2 and a1 belong to the stored detection
+// parameters and are accepted for them; the test itself uses a0, the two
+// channel B limits and the curve. Returns 0 on success, -1 on failure (the
+// log then is unchanged).
+int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
+               const ColdCurve *curve, std::FILE *progress = stdout);
+
+// The steps, each reading and writing the work files named by `files`.
+// Each returns false (after a message on `progress`) when a file cannot be
+// opened, read or written.
+namespace desmoke {
+
+constexpr int kSamples = 1680;
+
+// Whole records of the log -> A.dat, B.dat, Image.dat, Thresh.dat.
+// *lines receives the number of records split.
+bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines);
+
+// A.dat, B.dat, Thresh.dat, Image.dat -> Fire.dat. Per sample with channel
+// values a and b and the line's threshold t: fire when b > fireLimit, or
+// when b >= coldLimit and a > curve[b + 32769] + a0 + t - 32768.
+bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
+                  std::FILE *progress);
+
+// The fire test of one sample, as RedetectFire applies it.
+bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);
+
+// Fire.dat, B.dat -> NoSmoke.dat, Sparkle.dat in blocks of 25 lines.
+bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progress);
+
+// Log, NoSmoke.dat -> desmoked.plf: every record of the log with its pix
+// row rebuilt: 255 where NoSmoke is fire, otherwise channel B scaled to
+// 0..254 ((b + 32768) / 256, with 255 lowered to 254 so that 255 keeps
+// meaning fire). Fails unless exactly `lines` records were written.
+bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress);
+
+// The image value of a sample in the new log.
+std::uint8_t MergedPixel(std::uint16_t noSmoke, int b);
+
+// Keeps the untouched log as orig.plf (unless one is there already) and
+// puts desmoked.plf in the log's place. `expectedSize` is the log's size
+// when it was split; a log that changed since is left alone.
+bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progress);
+
+} // namespace desmoke
+
+// The cluster working set: one block of up to 25 lines of the fire mask and
+// channel B, the two output masks, and the per-sample mark that carries
+// from line to line and from block to block.
+class CDesmokeBlock {
+public:
+    static constexpr int kSamples = desmoke::kSamples;
+    static constexpr int kBlockLines = 25;
+    static constexpr int kReach = 9;          // cluster search: samples and lines from the seed
+    static constexpr int kMaxDepth = 10;      // steps along one path (restarted by its gap)
+    static constexpr int kLargeCluster = 35;  // positions that make a cluster large
+    static constexpr int kSpan = 10;          // suppression: samples either side
+
+    explicit CDesmokeBlock(int fireLimit);
+
+    // Starts a block of `lines` lines (0..25); the masks and channel B of
+    // the block are then filled through fire()/chanB(). The marks carry on.
+    void StartBlock(int lines);
+    int Lines() const { return lines_; }
+
+    std::uint16_t &fire(int x, int y) { return fire_[std::size_t(y) * kSamples + std::size_t(x)]; }
+    std::int16_t &chanB(int x, int y) { return chanB_[std::size_t(y) * kSamples + std::size_t(x)]; }
+    std::uint16_t noSmoke(int x, int y) const { return noSmoke_[std::size_t(y) * kSamples + std::size_t(x)]; }
+    std::uint16_t sparkle(int x, int y) const { return sparkle_[std::size_t(y) * kSamples + std::size_t(x)]; }
+    const std::uint16_t *noSmokeRow(int y) const { return &noSmoke_[std::size_t(y) * kSamples]; }
+    const std::uint16_t *sparkleRow(int y) const { return &sparkle_[std::size_t(y) * kSamples]; }
+    std::uint16_t *fireRow(int y) { return &fire_[std::size_t(y) * kSamples]; }
+    std::int16_t *chanBRow(int y) { return &chanB_[std::size_t(y) * kSamples]; }
+
+    // '0' or 's' for sample x.
+    char mark(int x) const { return mark_[std::size_t(x)]; }
+
+    // Copies the fire mask into both output masks and runs the cluster pass
+    // over every line of the block.
+    void Process();
+
+    // Positions reachable from the seed (x, y) within the search window
+    // (kReach samples and lines): a path may cross one non-fire position
+    // (which restarts its depth count and is counted itself), paths end
+    // after kMaxDepth steps, and each position counts once, when a path
+    // first reaches it within the depth limit. Clears the visited grid.
+    int CountCluster(int x, int y);
+
+    // Suppresses the fire pixels within kSpan samples of x on line y and
+    // sets their marks; non-fire samples in the span get mark '0'.
+    void SuppressSpan(int x, int y);
+
+private:
+    bool isFire(int x, int y) const { return fire_[std::size_t(y) * kSamples + std::size_t(x)] == 255; }
+    int Count(int x, int y, int depth, bool gapCrossed);
+
+    int fireLimit_;
+    int lines_ = 0;
+    int seedX_ = 0, seedY_ = 0;
+    std::vector<std::uint16_t> fire_, noSmoke_, sparkle_;
+    std::vector<std::int16_t> chanB_;
+    std::vector<char> mark_;
+    bool visited_[2 * kReach + 1][2 * kReach + 1];
+};
