@@ -452,6 +452,17 @@ bool recordPass(const Scene &scene, const PassParams &pass, const QString &path,
         }
         rec.endLat = lat;
         rec.endLon = lon;
+        for (const auto &[sample, id] : gen.fireHits()) {
+            auto it = std::find_if(rec.sightings.begin(), rec.sightings.end(),
+                                   [id = id](const FireSighting &s) { return s.fireId == id; });
+            if (it == rec.sightings.end()) {
+                rec.sightings.push_back(FireSighting{id, 0, 0, line->lineIndex, line->lineIndex});
+                it = rec.sightings.end() - 1;
+            }
+            ++it->samples;
+            it->markedPixels += line->pix[SAMPLES_PER_LINE - 1 - sample] == FIRE_PIXEL;
+            it->lastLineIndex = line->lineIndex;
+        }
         LineGenerator::applyRecordFaults(pass.faults, k, *line);
         if (!recorder.WriteRecord(*line)) {
             recorder.Close();
@@ -472,6 +483,8 @@ bool recordPass(const Scene &scene, const PassParams &pass, const QString &path,
     }
     if (progress)
         progress(k);
+    std::sort(rec.sightings.begin(), rec.sightings.end(),
+              [](const FireSighting &a, const FireSighting &b) { return a.fireId < b.fireId; });
     if (record)
         *record = rec;
     return true;
@@ -493,8 +506,17 @@ bool writeTruth(const Scene &scene, const std::vector<PassRecord> &passes, const
         p << r.pass << "," << r.logFile << "," << num(r.startLat, 9) << "," << num(r.startLon, 9) << ","
           << num(r.endLat, 9) << "," << num(r.endLon, 9) << "," << num(r.headingDeg, 2) << "," << r.lines << "\n";
     p.flush();
+    QString seen;
+    QTextStream s(&seen);
+    s << "pass,fire_id,samples,marked_pixels,first_line_index,last_line_index\n";
+    for (const PassRecord &r : passes)
+        for (const FireSighting &x : r.sightings)
+            s << r.pass << "," << x.fireId << "," << x.samples << "," << x.markedPixels << "," << x.firstLineIndex << ","
+              << x.lastLineIndex << "\n";
+    s.flush();
     return writeText(folder + QStringLiteral("/truth/fires.csv"), fires, error)
-           && writeText(folder + QStringLiteral("/truth/passes.csv"), list, error);
+           && writeText(folder + QStringLiteral("/truth/passes.csv"), list, error)
+           && writeText(folder + QStringLiteral("/truth/sightings.csv"), seen, error);
 }
 
 } // namespace sim

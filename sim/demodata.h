@@ -12,7 +12,7 @@
 //   DIR/a.rbf, DIR/c0.out, c1.out, c2.out        boot files of the simulated board (written by the tool)
 //   DIR/c-drive/demdata/cdNN/demimage.*          DEM tiles ("C:\demdata\cdNN\demimage")
 //   DIR/c-drive/CindrelData/*.plf                flight logs ("C:\CindrelData")
-//   DIR/truth/fires.csv, DIR/truth/passes.csv
+//   DIR/truth/fires.csv, passes.csv, sightings.csv
 #include "sim/linegenerator.h"
 #include "sim/scene.h"
 
@@ -77,12 +77,21 @@ std::vector<PassParams> planPasses(const Scene &scene, const FlightPlan &plan);
 // Log file name of a pass: "yyyyMMdd_HHmm_" + mission (spaces removed) + "_N.plf".
 QString logFileName(const QDateTime &missionStart, const QString &mission, int pass);
 
+// What one pass saw of one fire.
+struct FireSighting {
+    int fireId = 0;
+    int samples = 0;                 // samples whose ground point lies within the fire
+    int markedPixels = 0;            // of those, marked as fire pixels in the written log
+    std::uint32_t firstLineIndex = 0, lastLineIndex = 0;
+};
+
 struct PassRecord {
     int pass = 0;
     QString logFile;
     double startLat = 0, startLon = 0, endLat = 0, endLon = 0, headingDeg = 0;
     int lines = 0;
     int firePixels = 0;
+    std::vector<FireSighting> sightings;   // by fire id, fires seen only
 };
 
 // Records one pass as the recorder would: each line through the host fire
@@ -91,6 +100,8 @@ struct PassRecord {
 bool recordPass(const Scene &scene, const PassParams &pass, const QString &path, CDspDataBuffer &ring,
                 PassRecord *record, QString *error, const std::function<void(int)> &progress = {});
 
+// truth/fires.csv (the fires), truth/passes.csv (the passes) and
+// truth/sightings.csv (which pass saw which fire, in how many samples).
 bool writeTruth(const Scene &scene, const std::vector<PassRecord> &passes, const QString &folder, QString *error);
 
 } // namespace sim

@@ -326,6 +326,7 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
     const std::int32_t offset = r.chnBOffset;
     std::int32_t bMin = kSampleMax, bMax = kSampleMin;
     std::uint32_t saturated = 0;
+    hits_.clear();
     double guess = std::nan("");
     for (int s = 0; s < SAMPLES_PER_LINE; ++s) {
         const int pixIndex = SAMPLES_PER_LINE - 1 - s;
@@ -349,6 +350,7 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
             const Fire &f = fires[size_t(i)];
             const double dn = (gp.lat - f.lat) * mLat, de = (gp.lon - f.lon) * mLon;
             if (dn * dn + de * de <= f.radiusM * f.radiusM) {
+                hits_.emplace_back(s, f.id);
                 a += f.intensity * 26000.0;
                 b += f.intensity >= kStrongFire ? 40000.0 : f.intensity * 500.0;
             }

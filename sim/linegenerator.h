@@ -33,6 +33,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -143,6 +144,9 @@ public:
     // Aircraft state and ground points (sample order) of the last line produced.
     const LookState &lastState() const { return lastState_; }
     const std::vector<GroundPoint> &groundPoints() const { return ground_; }
+    // Fires the last line saw: (sample index, fire id) for every sample whose
+    // ground point lies within a fire's radius.
+    const std::vector<std::pair<int, int>> &fireHits() const { return hits_; }
 
     // Position and time of line k on the nominal path (before faults).
     double timeOfLine(int k) const { return k / lineRate_; }
@@ -179,6 +183,7 @@ private:
     LookState lastState_;
     std::vector<GroundPoint> ground_;
     std::vector<int> nearFires_, nearPatches_;
+    std::vector<std::pair<int, int>> hits_;
 };
 
 } // namespace sim

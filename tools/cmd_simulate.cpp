@@ -172,8 +172,9 @@ const bool registered = registerCommand(
          "Writes into DIR: the elevation tile boundary file, the Alaska shift grids, the GeoData shapefiles,\n"
          "the tool bar and logo bitmaps, the simulated board's boot files (a.rbf, c0.out, c1.out, c2.out),\n"
          "and the drive folder DIR/c-drive with the DEM tiles (demdata) and\n"
-         "the recorded flight logs of the passes (CindrelData). The truth goes to DIR/truth/fires.csv and\n"
-         "DIR/truth/passes.csv. Run the program in DIR with CINDREL_C_DRIVE=DIR/c-drive.\n"
+         "the recorded flight logs of the passes (CindrelData). The truth goes to DIR/truth/fires.csv,\n"
+         "DIR/truth/passes.csv and DIR/truth/sightings.csv (which pass saw which fire in how many samples).\n"
+         "Run the program in DIR with CINDREL_C_DRIVE=DIR/c-drive.\n"
          "Faults (--faults) are a comma-separated list of shift-left[:LINE], shift-right[:LINE],\n"
          "insane[:LINE], gap[:LINE] and partial, applied to every pass."),
      {{QStringLiteral("out"), QStringLiteral("DIR"), QStringLiteral("the working directory to write (required)")},

@@ -271,4 +271,16 @@ TEST(DemoData, RecordedPassReadsBackWithFiresWhereTheyAre)
     EXPECT_GT(hits[2], 10);
     EXPECT_EQ(stray, 0);
     EXPECT_EQ(rec.firePixels, hits[1] + hits[2]);
+    // The pass's sightings: both fires, with the samples that saw them.
+    ASSERT_EQ(rec.sightings.size(), 2u);
+    EXPECT_EQ(rec.sightings[0].fireId, 1);
+    EXPECT_EQ(rec.sightings[0].markedPixels, hits[1]);
+    EXPECT_EQ(rec.sightings[1].markedPixels, hits[2]);
+    EXPECT_GE(rec.sightings[1].samples, rec.sightings[1].markedPixels);
+    // A 6 m fire under 0.9 km: seen on a few lines around line 200 (the
+    // pitch moves the look a few metres along the track).
+    const double interval = expect->vhInterval;
+    const double mid = (rec.sightings[0].firstLineIndex + rec.sightings[0].lastLineIndex) / 2.0;
+    EXPECT_NEAR(mid, 1000 + 200 * interval, 10 * interval);
+    EXPECT_LT(rec.sightings[0].lastLineIndex - rec.sightings[0].firstLineIndex, 20 * interval);
 }

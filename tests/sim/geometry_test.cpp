@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -206,6 +207,9 @@ TEST(RayTracing, FireShowsExactlyInSamplesThatSeeIt)
             if (std::fabs(d - f.radiusM) < 0.05)
                 continue;   // too close to the rim to judge
             const bool hot = rec->chanA[s] > 2500 + 5000;
+            const bool listed = std::find(gen.fireHits().begin(), gen.fireHits().end(), std::make_pair(s, 1))
+                                != gen.fireHits().end();
+            ASSERT_EQ(listed, hot) << "sample " << s;
             ASSERT_EQ(hot, d < f.radiusM) << "line " << gen.linesDelivered() << " sample " << s << " d " << d;
             inside += hot;
         }

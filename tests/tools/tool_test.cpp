@@ -69,7 +69,7 @@ TEST(ToolSimulate, WritesTheDemoWorkingDirectory)
                           "c1.out", "c2.out",
                           "c-drive/demdata/cd01/demimage.hdr", "c-drive/demdata/cd01/demimage.bil",
                           "c-drive/CindrelData/20240715_1432_Fire12_1.plf", "c-drive/CindrelData/20240715_1432_Fire12_2.plf",
-                          "truth/fires.csv", "truth/passes.csv"})
+                          "truth/fires.csv", "truth/passes.csv", "truth/sightings.csv"})
         EXPECT_TRUE(QFile::exists(d + QLatin1Char('/') + QLatin1String(f))) << f;
 
     QFile fires(d + QStringLiteral("/truth/fires.csv"));
