@@ -10,9 +10,13 @@
 #include "display/waterfall.h"
 #include "display/wflabel.h"
 #include "map/arcgisqtwidget.h"
+#include "mission/ftpxferdlg.h"
+#include "mission/missionplanimport.h"
+#include "mission/newmsndlg.h"
 #include "ortho/orthorectifyworker.h"
 #include "platform/notice.h"
 #include "platform/paths.h"
+#include "stripchart/stripimagerebuild.h"
 
 #include <QAction>
 #include <QDebug>
@@ -34,8 +38,15 @@
 #include <algorithm>
 #include <exception>
 #include <cmath>
+#include <utility>
 
 namespace {
+ImageViewer::DialogRunner &dialogRunner()
+{
+    static ImageViewer::DialogRunner runner;
+    return runner;
+}
+
 QSize availableScreenSize()
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -442,35 +453,138 @@ void ImageViewer::OnFileReplay()
     updateStatusBar();
 }
 
+void ImageViewer::SetDialogRunner(DialogRunner runner)
+{
+    dialogRunner() = std::move(runner);
+}
+
+int ImageViewer::runDialog(QDialog &dialog)
+{
+    if (dialogRunner())
+        return dialogRunner()(dialog);
+    return dialog.exec();
+}
+
+int ImageViewer::MissionCentralMeridian(double west, double east)
+{
+    const double middle = (west + east) / 2.0;
+    // Nearest whole degree; exactly half way goes to the lower degree.
+    return static_cast<int>(std::ceil(middle - 0.5));
+}
+
+CCindrelDspLog *ImageViewer::openChosenLog()
+{
+    auto *log = new CCindrelDspLog(curve.get());
+    log->SetFireDetectParams(usePoly, std::uint32_t(bMax), std::uint32_t(bMin), a2, a1, a0);
+    log->OnFileOpen();
+    if (!log->isOpen) {
+        delete log;
+        return nullptr;
+    }
+    return log;
+}
+
 void ImageViewer::OnMissionSet()
 {
-    notAvailable(QStringLiteral("Set"));
+    NewMsnDlg dlg(this);
+    if (runDialog(dlg) != QDialog::Accepted)
+        return;
+
+    passes.EmptyExtents();
+
+    const int index = dlg.GetCurrentMission();
+    QSettings s;
+    const int size = s.beginReadArray(QStringLiteral("MsnList"));
+    if (index >= 0 && index < size) {
+        s.setArrayIndex(index);
+        missionWest = s.value(QStringLiteral("West_Val")).toDouble();
+        missionNorth = s.value(QStringLiteral("North_Val")).toDouble();
+        missionEast = s.value(QStringLiteral("East_Val")).toDouble();
+        missionSouth = s.value(QStringLiteral("South_Val")).toDouble();
+        recording->missionName = s.value(QStringLiteral("Msn_Name")).toString();
+        recording->tailNumber = s.value(QStringLiteral("TailNum")).toString();
+        recording->techName = s.value(QStringLiteral("IrTech")).toString();
+    }
+    s.endArray();
+
+    recording->groundElevation = dlg.GetAvgGroundElevation() / 3.2808;
+
+    s.setValue(QStringLiteral("LastUsed/tailNumber"), recording->tailNumber);
+    s.setValue(QStringLiteral("LastUsed/techName"), recording->techName);
+    s.setValue(QStringLiteral("LastUsed/MissionSelect"), index);
+
+    converter->SetCentralMeridian(MissionCentralMeridian(missionWest, missionEast));
+
+    DrawMissions();
+
+    // The next run starts pass 1 with a new file prefix.
+    recording->passNumber = 0;
+    recording->segmentNumber = 0;
+    qDebug().noquote() << QStringLiteral("Mission set: %1 (index %2), central meridian %3")
+                              .arg(recording->missionName)
+                              .arg(index)
+                              .arg(converter->GetCentralMeridian());
+    updateStatusBar();
 }
 
 void ImageViewer::OnImportXml()
 {
-    notAvailable(QStringLiteral("Import Mission Plan XML"));
+    MissionPlanImport::ImportMissionPlan();
+    DrawMissions();
 }
 
 void ImageViewer::OnRecreateStripImage()
 {
-    notAvailable(QStringLiteral("Recreate Strip Image"));
+    ReplaceDataSource(nullptr, 0);
+    CCindrelDspLog *log = openChosenLog();
+    if (!log) {
+        updateStatusBar();
+        return;
+    }
+    // The rebuild reads the log through the pass services as the data source.
+    ReplaceDataSource(log, 1);
+    const StripRebuildResult result = RebuildStripImage(*this, QString(), [this]() {
+        Notice::information(this, QStringLiteral("Strip File"), QStringLiteral("Finished second pass."));
+    });
+    qDebug().noquote() << QStringLiteral("Strip image rebuilt from %1 lines: %2")
+                              .arg(result.lines)
+                              .arg(result.imagePath.isEmpty() ? QStringLiteral("no image") : result.imagePath);
+    ReplaceDataSource(nullptr, 0);
 }
 
 void ImageViewer::OnFileRectifyLog()
 {
-    notAvailable(QStringLiteral("Orthorectify Log"));
+    std::unique_ptr<CCindrelDspLog> log(openChosenLog());
+    if (!log)
+        return;
+    const QString root = recording->dataRoot;
+    if (root.isEmpty())
+        return;
+    if (!log->HasElevationFile()) {
+        if (!passes.boxB.EverGrown()) {
+            Notice::critical(this, QStringLiteral("Orthorectify Log"),
+                             QStringLiteral("There is no boundary for NED data to use to extract."));
+            return;
+        }
+        if (!ExtractRunElevation(root))
+            return;
+    }
+    if (!IsRectifierRunning())
+        return;
+    worker->SetProductVersion(QStringLiteral("Cindrel64 1.0"));
+    worker->SetTailNumber(recording->tailNumber);
+    worker->SetTechName(recording->techName);
+    worker->SetElevationReady(true);
+    const QString path = QFileInfo(log->GetFileName()).absoluteFilePath();
+    worker->AddFile(path);
+    qDebug().noquote() << QStringLiteral("Queued %1 for orthorectification").arg(path);
+    updateStatusBar();
 }
 
 void ImageViewer::OnFTP()
 {
-    notAvailable(QStringLiteral("Transfer"));
-}
-
-void ImageViewer::notAvailable(const QString &command)
-{
-    qDebug().noquote() << QStringLiteral("%1: not available in this build").arg(command);
-    Notice::information(this, command, QStringLiteral("This command is not available in this build."));
+    FTPXferDlg dlg(this);
+    runDialog(dlg);
 }
 
 // ---------------------------------------------------------------------------

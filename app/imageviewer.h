@@ -22,6 +22,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class ArcGISQTWidget;
@@ -32,6 +33,7 @@ class DspSig;
 class WaterFall;
 class ColdCurve;
 class QAction;
+class QDialog;
 class QLabel;
 class QMenu;
 class QThread;
@@ -124,6 +126,15 @@ public:
     CRecordingControl *recordingControl() const { return recording.get(); }
     const CPassRecords &passRecords() const { return passes; }
     QString statusText() const;
+    // Shows the modal dialogs of the commands (missions, transfer). By
+    // default QDialog::exec(); a runner set here is called instead with the
+    // dialog built and returns its result (checks drive the dialogs this
+    // way). An empty function restores the default.
+    using DialogRunner = std::function<int(QDialog &)>;
+    static void SetDialogRunner(DialogRunner runner);
+    // The central meridian, in whole degrees, of a mission spanning west to
+    // east: the nearest whole degree of the middle, a tie going down.
+    static int MissionCentralMeridian(double west, double east);
     // Deletes the current data source and puts the given one (may be null)
     // in its place; type as sourceType. A run still going on the old source
     // is ended first (strip chart finished, log closed and queued).
@@ -177,7 +188,10 @@ private:
     void loadSettings();
     void buildPanels();
     void updateStatusBar();
-    void notAvailable(const QString &command);
+    int runDialog(QDialog &dialog);
+    // A flight log chosen by the operator, with the fire detection
+    // parameters set; null when none was opened.
+    CCindrelDspLog *openChosenLog();
 
     std::unique_ptr<ColdCurve> curve;
     CDataSource *dataSource = nullptr;
