@@ -420,7 +420,7 @@ void NewMsnDlg::OnPathBrowse()
 {
     const QString start =
         cindrel::mapCDrivePath(QSettings().value(MissionStore::kLogPathKey, MissionStore::kDefaultLogPath).toString());
-    const QString answer = Notice::getExistingDirectory(this, QStringLiteral("Open Directory"), start);
+    const QString answer = Notice::getExistingDirectory(this, QStringLiteral("Open Directory"), start, false);
     if (answer.isEmpty())
         return;   // cancelled: the old path stays
     const QFileInfo info(answer);
