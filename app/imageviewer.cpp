@@ -285,6 +285,11 @@ void ImageViewer::ReplaceDataSource(CDataSource *source, int type)
     delete dataSource;
     dataSource = source;
     sourceType = source ? type : 0;
+    replayLines = 0;
+    if (auto *log = qobject_cast<CCindrelDspLog *>(source)) {
+        const qint64 size = CCindrelDspLog::RecordSize(log->GetFileVersion());
+        replayLines = size > 0 ? QFileInfo(log->GetFileName()).size() / size : 0;
+    }
     updateStatusBar();
 }
 
@@ -615,14 +620,13 @@ void ImageViewer::updateStatusBar()
     QString position;
     if (!dataSource) {
         source = QStringLiteral("No data source");
-    } else if (sourceType == 1) {
-        auto *log = static_cast<CCindrelDspLog *>(dataSource);
+    } else if (auto *log = qobject_cast<CCindrelDspLog *>(dataSource)) {
         source = QStringLiteral("Replay: %1").arg(QFileInfo(log->GetFileName()).fileName());
-        const qint64 size = CCindrelDspLog::RecordSize(log->GetFileVersion());
-        const qint64 total = size > 0 ? QFileInfo(log->GetFileName()).size() / size : 0;
-        position = QStringLiteral("line %1 of %2").arg(log->GetRecordsRead()).arg(total);
-    } else {
+        position = QStringLiteral("line %1 of %2").arg(log->GetRecordsRead()).arg(replayLines);
+    } else if (sourceType == 6) {
         source = QStringLiteral("DSP board");
+    } else {
+        source = QStringLiteral("Data source");
     }
     if (dataSource)
         source += timer->isActive() ? QStringLiteral(" (running)") : QStringLiteral(" (stopped)");

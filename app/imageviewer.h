@@ -189,6 +189,7 @@ private:
     QTimer *timer = nullptr;
     QTimer *timer2 = nullptr;
     int centreCounter = 0;
+    qint64 replayLines = 0;   // records in the replayed log
 
     QMenu *systemMenu = nullptr;
     QMenu *missionMenu = nullptr;

@@ -53,17 +53,22 @@ MapGraphicsView::~MapGraphicsView()
 void MapGraphicsView::setMap(Map *map)
 {
     map_ = map;
-    if (map && !map->fullExtent().isNull()) {
-        const QRectF ext = map->fullExtent();
-        const QSize vp = viewport()->size();
-        const double units =
-            std::max(ext.width() / std::max(1, vp.width()), ext.height() / std::max(1, vp.height()));
-        if (units > 0)
-            setUnitsPerPixel(units);
-        setSceneCenter(ext.center());
-    }
+    pendingExtent_ = map ? map->fullExtent() : QRectF();
+    fitPendingExtent();
     resetCachedContent();
     viewport()->update();
+}
+
+void MapGraphicsView::fitPendingExtent()
+{
+    if (pendingExtent_.isNull())
+        return;
+    const QRectF ext = pendingExtent_;
+    const QSize vp = viewport()->size();
+    const double units = std::max(ext.width() / std::max(1, vp.width()), ext.height() / std::max(1, vp.height()));
+    if (units > 0)
+        setUnitsPerPixel(units * 1.05);
+    setSceneCenter(ext.center());
 }
 
 double MapGraphicsView::unitsPerPixel() const
@@ -98,6 +103,7 @@ void MapGraphicsView::setViewpoint(const Viewpoint &vp)
 {
     if (vp.isEmpty())
         return;
+    pendingExtent_ = QRectF();
     const Point p = vp.targetGeometry();
     center_ = mercator::toScene(p.x(), p.y());
     if (vp.targetScale() > 0)
@@ -191,6 +197,7 @@ void MapGraphicsView::rebuildOverlayItems()
 
 void MapGraphicsView::zoomAround(double factor, const QPoint &anchor)
 {
+    pendingExtent_ = QRectF();
     const QPointF before = mapToScene(anchor);
     setUnitsPerPixel(unitsPerPixel() / factor);
     // Keep the anchor's scene point under the cursor.
@@ -232,6 +239,7 @@ void MapGraphicsView::mouseMoveEvent(QMouseEvent *event)
         if (!dragMoved_ && d.manhattanLength() < 3)
             return;
         dragMoved_ = true;
+        pendingExtent_ = QRectF();
         const double u = unitsPerPixel();
         setSceneCenter(dragCenter_ - QPointF(d.x() * u, d.y() * u));
         emit navigatedByUser();
@@ -291,6 +299,7 @@ void MapGraphicsView::keyPressEvent(QKeyEvent *event)
         QGraphicsView::keyPressEvent(event);
         return;
     }
+    pendingExtent_ = QRectF();
     emit navigatedByUser();
     event->accept();
 }
@@ -298,7 +307,11 @@ void MapGraphicsView::keyPressEvent(QKeyEvent *event)
 void MapGraphicsView::resizeEvent(QResizeEvent *event)
 {
     QGraphicsView::resizeEvent(event);
-    centerOn(center_);
+    // Until the view is moved, the map's extent fills the view at its size.
+    if (!pendingExtent_.isNull())
+        fitPendingExtent();
+    else
+        centerOn(center_);
 }
 
 } // namespace cindrelmap

@@ -60,6 +60,7 @@ protected:
 
 private:
     void rebuildOverlayItems();
+    void fitPendingExtent();
     // Zooms by factor (> 1 zooms in) keeping the scene point under the
     // viewport position anchor where it is.
     void zoomAround(double factor, const QPoint &anchor);
@@ -72,6 +73,7 @@ private:
     GraphicsOverlayListModel *overlays_;
     QList<QGraphicsPathItem *> items_;
     QPointF center_;   // scene coordinates of the view's centre
+    QRectF pendingExtent_;   // the map's extent, fitted at every resize until the view moves
     bool dragging_ = false;
     bool dragMoved_ = false;
     QPoint dragStart_;

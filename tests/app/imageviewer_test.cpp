@@ -12,6 +12,7 @@
 #include "geodata/cbil.h"
 #include "geodata/celevationdata.h"
 #include "map/arcgisqtwidget.h"
+#include "map/mapgraphicsview.h"
 #include "ortho/orthorectifyworker.h"
 #include "platform/notice.h"
 #include "platform/paths.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QGraphicsPathItem>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -491,8 +493,17 @@ TEST_F(Window, ShutdownSavesSettingsAndJoinsTheWorkerThread)
     ASSERT_TRUE(worker->IsRunning());
     EXPECT_TRUE(thread->isRunning());
     bool finished = false;
-    QObject::connect(thread, &QThread::finished, thread, [&] { finished = true; }, Qt::DirectConnection);
     bool sourceDeleted = false;
+    bool sourceGoneFirst = false;
+    int savedWhenJoined = 0;
+    QObject::connect(
+        thread, &QThread::finished, thread,
+        [&] {
+            finished = true;
+            sourceGoneFirst = sourceDeleted;
+            savedWhenJoined = QSettings().value(QStringLiteral("LastUsed/FireDetectChnBFireLimit")).toInt();
+        },
+        Qt::DirectConnection);
     auto *src = new FakeSource;
     src->deleted = &sourceDeleted;
     w->ReplaceDataSource(src, 1);
@@ -500,6 +511,9 @@ TEST_F(Window, ShutdownSavesSettingsAndJoinsTheWorkerThread)
     w.reset();
     EXPECT_TRUE(finished);
     EXPECT_TRUE(sourceDeleted);
+    // Settings saved, then the source deleted, then the worker's thread ended.
+    EXPECT_TRUE(sourceGoneFirst);
+    EXPECT_EQ(savedWhenJoined, 60001);
     EXPECT_TRUE(worker.isNull());
     EXPECT_EQ(QSettings().value(QStringLiteral("LastUsed/FireDetectChnBFireLimit")).toInt(), 60001);
 }
@@ -624,4 +638,29 @@ TEST_F(Window, InitializeDspHardwareOnTheSimulatedBoard)
     QDir::setCurrent(saved);
     dspconsole::stopCapture();
     dsptiming::setScale(1.0);
+}
+
+TEST_F(Window, StoredMissionsOnTheMapAtStartUp)
+{
+    {
+        QSettings s;
+        s.beginWriteArray(QStringLiteral("MsnList"), 3);
+        for (int i = 0; i < 3; ++i) {
+            s.setArrayIndex(i);
+            s.setValue(QStringLiteral("North_Val"), 45.0 + i);
+            s.setValue(QStringLiteral("South_Val"), 44.5 + i);
+            s.setValue(QStringLiteral("East_Val"), -120.0);
+            s.setValue(QStringLiteral("West_Val"), -121.0);
+        }
+        s.endArray();
+        s.setValue(QStringLiteral("LastUsed/MissionSelect"), 2);
+    }
+    ImageViewer w;
+    const auto &boxes = w.mapWidget()->missionBoxes();
+    ASSERT_EQ(boxes.size(), 3);
+    EXPECT_DOUBLE_EQ(boxes[2].north, 47.0);
+    const auto items = w.mapWidget()->view()->graphicItems();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[2]->pen().color(), QColor(Qt::yellow));
+    EXPECT_EQ(items[0]->pen().color(), QColor(Qt::white));
 }

@@ -505,6 +505,15 @@ TEST_F(DesmokeRun, FailuresLeaveTheLogAsItWasAndTheProgramRunning)
     }
     EXPECT_NE(progressText().find("could not open"), std::string::npos);
 
+    // A log that grew after it was split (still being written) is not
+    // replaced by the shorter new one.
+    const DesmokeFiles files(log);
+    ASSERT_TRUE(QFile::copy(log, files.desmoked));
+    EXPECT_FALSE(desmoke::ReplaceLog(files, before.size() - 8560, progress));
+    EXPECT_EQ(bytes(log), before);
+    EXPECT_FALSE(QFileInfo::exists(files.orig));
+    QFile::remove(files.desmoked);
+
     // An unusable name, a missing log, no curve.
     const QString noDot = path(QStringLiteral("run08"));
     ASSERT_TRUE(QFile::copy(log, noDot));

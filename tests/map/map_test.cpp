@@ -323,3 +323,31 @@ TEST(MapView, MercatorRoundTripAndScale)
     v.setViewpoint(Viewpoint(Point(-110.0, 45.0, SpatialReference::wgs84()), 1.0));
     EXPECT_NEAR(v.mapScale(), MapGraphicsView::kMinScale, 1.0);
 }
+
+TEST(MapBasemap, ExtentFillsTheViewUntilItIsMoved)
+{
+    const QString saved = QDir::currentPath();
+    QDir here(saved);
+    here.mkpath(QStringLiteral("extent-case/GeoData"));
+    QDir::setCurrent(here.absoluteFilePath(QStringLiteral("extent-case")));
+    writeLineShapefile(QStringLiteral("GeoData/interst"), -122.0, 44.0, -121.0, 45.0);
+    {
+        ArcGISQTWidget w;
+        w.resize(200, 150);
+        w.view()->resize(200, 150);
+        // The line's box fills the view after the resize.
+        QPointF a = w.view()->mapFromScene(mercator::toScene(-122.0, 44.0));
+        QPointF b = w.view()->mapFromScene(mercator::toScene(-121.0, 45.0));
+        EXPECT_GT(std::abs(b.y() - a.y()), 150 * 0.8);
+        w.view()->resize(600, 450);
+        a = w.view()->mapFromScene(mercator::toScene(-122.0, 44.0));
+        b = w.view()->mapFromScene(mercator::toScene(-121.0, 45.0));
+        EXPECT_GT(std::abs(b.y() - a.y()), 450 * 0.8);
+        // Once the view has been placed, a resize keeps the scale.
+        w.CenterOn(44.5, -121.5);
+        const double scale = w.view()->mapScale();
+        w.view()->resize(300, 200);
+        EXPECT_NEAR(w.view()->mapScale(), scale, scale * 1e-6);
+    }
+    QDir::setCurrent(saved);
+}
