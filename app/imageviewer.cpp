@@ -239,16 +239,14 @@ void ImageViewer::buildPanels()
     auto *grid = new QGridLayout;
 
     sig = new DspSig(this, central);
-    sigPanel = sig;
     map = new ArcGISQTWidget(central);
-    left->addWidget(sigPanel);
+    left->addWidget(sig);
     left->addWidget(map);
 
     // The waterfall keeps the pictures; the view and the status overlay
     // share the grid's single cell, the overlay on top.
     wf = new WaterFall(this, central);
     wf->hide();
-    waterfallObj = wf;
     wfView = wf->createViewLabel(central);
     wfView->setObjectName(QStringLiteral("WaterfallView"));
     wfOverlay = wf->createOverlayLabel(central);

@@ -118,14 +118,15 @@ public:
     DspSig *thresholdPanel() const { return sig; }
     QWidget *waterfallView() const { return wfView; }
     QWidget *statusOverlay() const { return wfOverlay; }
-    QObject *waterfall() const { return waterfallObj; }
+    WaterFall *waterfall() const { return wf; }
     CCindrelDspLog *recorder() const { return recording ? recording->Recorder() : nullptr; }
     // Recording state: log names, pass and segment numbers, mission names.
     CRecordingControl *recordingControl() const { return recording.get(); }
     const CPassRecords &passRecords() const { return passes; }
     QString statusText() const;
     // Deletes the current data source and puts the given one (may be null)
-    // in its place; type as sourceType.
+    // in its place; type as sourceType. A run still going on the old source
+    // is ended first (strip chart finished, log closed and queued).
     void ReplaceDataSource(CDataSource *source, int type);
 
     double missionNorth = 0.0, missionEast = 0.0, missionSouth = 0.0, missionWest = 0.0;
@@ -201,9 +202,7 @@ private:
     QAction *ftpAct = nullptr;
 
     ArcGISQTWidget *map = nullptr;
-    QWidget *sigPanel = nullptr;
     DspSig *sig = nullptr;
-    QObject *waterfallObj = nullptr;
     WaterFall *wf = nullptr;
     QWidget *wfView = nullptr;
     QWidget *wfOverlay = nullptr;

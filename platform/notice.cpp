@@ -139,13 +139,16 @@ QString getSaveFileName(QWidget *parent, const QString &caption, const QString &
     return QFileDialog::getSaveFileName(parent, caption, dir, filter);
 }
 
-QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir)
+QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir, bool resolveLinks)
 {
     QString reply;
     bool answered = false;
     if (scriptedText(Kind::Directory, caption, dir, &reply, &answered))
         return answered ? reply : QString();
-    return QFileDialog::getExistingDirectory(parent, caption, dir);
+    QFileDialog::Options options = QFileDialog::ShowDirsOnly;
+    if (!resolveLinks)
+        options |= QFileDialog::DontResolveSymlinks;
+    return QFileDialog::getExistingDirectory(parent, caption, dir, options);
 }
 
 void setTestMode(bool on)

@@ -42,7 +42,8 @@ QString getText(QWidget *parent, const QString &title, const QString &label,
 // File dialogs; an empty result means cancelled.
 QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir, const QString &filter);
 QString getSaveFileName(QWidget *parent, const QString &caption, const QString &dir, const QString &filter);
-QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir);
+// Folders only; resolveLinks false keeps symbolic links as chosen.
+QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir, bool resolveLinks = true);
 
 // ---- test mode ----
 void setTestMode(bool on);

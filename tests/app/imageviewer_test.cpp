@@ -623,7 +623,7 @@ TEST_F(Window, InitializeDspHardwareOnTheSimulatedBoard)
             EXPECT_EQ(r.kind, Notice::Kind::Information) << r.text.toStdString();
         w.doData();
         w.processingTimer()->setInterval(3600 * 1000);
-        auto *wf = qobject_cast<WaterFall *>(w.waterfall());
+        auto *wf = w.waterfall();
         QSignalSpy painted(wf, &WaterFall::linesPainted);
         QElapsedTimer t;
         t.start();

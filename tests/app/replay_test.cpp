@@ -60,7 +60,7 @@ TEST_F(Replay, OneLinePerTickReachingTheDisplayOneTickLater)
     EXPECT_EQ(w.sourceType, 1);
     EXPECT_TRUE(w.playAction()->isEnabled());
     auto *log = static_cast<CCindrelDspLog *>(w.displaySource());
-    auto *wf = qobject_cast<WaterFall *>(w.waterfall());
+    auto *wf = w.waterfall();
     ASSERT_NE(wf, nullptr);
     QSignalSpy painted(wf, &WaterFall::linesPainted);
 
@@ -157,7 +157,7 @@ TEST_F(Replay, ReplacingTheSourceDuringARunEndsTheRunFirst)
     for (int t = 0; t < 10; ++t)
         tick(w);
     ASSERT_TRUE(w.isLogOpen());
-    auto *wf = qobject_cast<WaterFall *>(w.waterfall());
+    auto *wf = w.waterfall();
     ASSERT_TRUE(wf->stripChartActive());
     const QString recorded = w.recordingControl()->currentLogPath;
 

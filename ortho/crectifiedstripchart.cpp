@@ -1,0 +1,679 @@
+#include "ortho/crectifiedstripchart.h"
+
+#include "datasource/ccindreldsplog.h"
+#include "datasource/cdatasource.h"
+#include "geodata/celevationdata.h"
+#include "geodata/cnadcon.h"
+#include "stripchart/tiffstream.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr double kDeg = 0.017453292519943295;
+constexpr double kTan60 = 1.7320508075688772;
+// Sample positions beyond this many cells from the grid are dropped before
+// any integer conversion (a ray nearly parallel to the ground).
+constexpr double kFarCells = 1.0e6;
+} // namespace
+
+CRectifiedStripChart::CRectifiedStripChart(CDataSource *source)
+    : line_(std::make_unique<ScanLineRec>()), source_(source)
+{
+    QSettings s;
+    left_ = s.value(QStringLiteral("LastUsed/LeftOrthoAngleCor"), 60.0).toDouble();
+    right_ = s.value(QStringLiteral("LastUsed/RightOrthoAngleCor"), 60.0).toDouble();
+    rollAdjust_ = s.value(QStringLiteral("LastUsed/RollAdjust"), 0.0).toDouble();
+    pitchAdjust_ = s.value(QStringLiteral("LastUsed/PitchAdjust"), 0.0).toDouble();
+    hdgAdjust_ = s.value(QStringLiteral("LastUsed/HdgAdjust"), 0.0).toDouble();
+    sigmaB_ = s.value(QStringLiteral("LastUsed/ImageSigmaB"), 3.0).toDouble();
+    skipBadLines_ = s.value(QStringLiteral("LastUsed/SkipBadLines"), 0).toInt() != 0;
+
+    orthoWriter_ = std::make_unique<CTiffFile>();
+    colorWriter_ = std::make_unique<CTiffFile>();
+    colorWriter_->SetTwoColor();
+
+    for (int i = 0; i < kSamples; ++i) {
+        tanTheta_[i] = std::tan(ScanAngle(i, left_, right_) * kDeg);
+        // Footprint of the sample from its nominal angle.
+        const double c = std::cos((i - 840 + 0.5) * 120.0 / 1680.0 * kDeg);
+        splatA_[i] = 0.25 / c;
+        splatB_[i] = 0.25 / (c * c);
+    }
+    paletteRow_.assign(ortho::kPaletteRowBytes, 0);
+    rgbRow_.assign(ortho::kRgbRowBytes, 0);
+}
+
+CRectifiedStripChart::~CRectifiedStripChart() = default;
+
+void CRectifiedStripChart::SetOutputDirectory(const QString &path)
+{
+    outputDir_ = path;
+    if (outputDir_.endsWith(QLatin1Char('\\')) || (outputDir_.size() > 1 && outputDir_.endsWith(QLatin1Char('/'))))
+        outputDir_.chop(1);
+}
+
+QString CRectifiedStripChart::OutcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case NotRun: return QStringLiteral("not run");
+    case Produced: return QStringLiteral("products written");
+    case NoElevation: return QStringLiteral("the elevation raster of the run cannot be opened");
+    case NoTemporaryFiles: return QStringLiteral("the temporary product files cannot be created");
+    case NoLines: return QStringLiteral("the log holds no line");
+    case NoHeight: return QStringLiteral("the aircraft is not above the terrain");
+    case NoRows: return QStringLiteral("no sample reached the ground grid");
+    case Cancelled: return QStringLiteral("cancelled");
+    case WriteFailed: return QStringLiteral("a product file could not be finished");
+    }
+    return QString();
+}
+
+void CRectifiedStripChart::GetBoundingBox(double *west, double *north, double *east, double *south) const
+{
+    if (west) *west = west_;
+    if (north) *north = north_;
+    if (east) *east = east_;
+    if (south) *south = south_;
+}
+
+// ------------------------------------------------------------------ geometry
+
+double CRectifiedStripChart::ScanAngle(int i, double leftAngle, double rightAngle)
+{
+    double u = i - 840 + 0.5;
+    if (u < 0)
+        u = u * 2.0 * leftAngle / 1680.0;
+    else if (u > 0)
+        u = u * 2.0 * rightAngle / 1680.0;
+    return -u;
+}
+
+int CRectifiedStripChart::MeanTrackOf(double sumOfTracks, int count)
+{
+    if (count <= 0)
+        return 0;
+    int t = int(std::floor(sumOfTracks / count + 0.5));
+    if (t > 360)
+        t -= 360;
+    else if (t < 0)
+        t += 360;
+    return t;
+}
+
+bool CRectifiedStripChart::InAlaska(double lat, double lon) { return lat >= 51.0 && lon <= -129.75; }
+
+void CRectifiedStripChart::ProjectPosition(double lat, double lon, double *e, double *n)
+{
+    if (alaska_ && nadcon_)
+        nadcon_->ShiftToGridDatum(lat, lon, &lat, &lon);
+    std::int32_t zone = 0;
+    utm_.LatLonToUtm(lat, lon, n, e, &zone, datum_);
+    zone_ = zone;
+}
+
+void CRectifiedStripChart::SetLineAttitude(const ScanLineRec &rec)
+{
+    // The recorded roll with the operator's correction (and the scan timing
+    // correction of old logs).
+    double r = rec.roll * 0.01 + rollAdjust_;
+    if (source_ && source_->IsOldLog() && rec.scanPeriod != 0)
+        r += -240.0 / double(rec.scanPeriod) * 210.0;
+    const double p = rec.pitch * 0.01 + pitchAdjust_;
+    double y = rec.heading * 0.01;
+    if (std::fabs(y - refHeading_) > 180.0)
+        y += y > refHeading_ ? -360.0 : 360.0;
+    y += hdgAdjust_;
+    // The heading is measured from true north; the projected grid's north
+    // differs from it by the grid convergence at the aircraft.
+    ProjectPosition(milliArcSecToDeg(rec.latitude), milliArcSecToDeg(rec.longitude), &lineE_, &lineN_);
+    lineConvergence_ = utm_.GetConvergence() / kDeg;
+    if (convergenceCorrection_)
+        y -= lineConvergence_;
+
+    const double cr = std::cos(r * kDeg), sr = std::sin(r * kDeg);
+    const double cp = std::cos(p * kDeg), sp = std::sin(p * kDeg);
+    const double cy = std::cos(y * kDeg), sy = std::sin(y * kDeg);
+    m_[0] = sp * cy * sr - sy * cr;
+    m_[1] = sp * cy * cr + sy * sr;
+    m_[2] = sy * sp * sr + cy * cr;
+    m_[3] = sy * sp * cr - sr * cy;
+    m_[4] = sr * cp;
+    m_[5] = cp * cr;
+    lineAlt_ = rec.altitude * 0.01;
+}
+
+bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
+{
+    // Bilinear between cell centres: the raster's cell (c, r) is centred at
+    // pixel position (c + 0.5, r + 0.5).
+    double column, row;
+    elevation_.GeoToPixel(lon, lat, &column, &row);
+    column -= 0.5;
+    row -= 0.5;
+    if (!(column >= 0.0 && row >= 0.0))
+        return false;
+    const double c0 = std::floor(column), r0 = std::floor(row);
+    double s00, s01, s10, s11;
+    if (!elevation_.GetValue(c0, r0, 0, &s00) || !elevation_.GetValue(c0 + 1, r0, 0, &s10)
+        || !elevation_.GetValue(c0, r0 + 1, 0, &s01) || !elevation_.GetValue(c0 + 1, r0 + 1, 0, &s11))
+        return false;
+    const double fx = column - c0, fy = row - r0;
+    const double upper = s00 + (s10 - s00) * fx;
+    const double lower = s01 + (s11 - s01) * fx;
+    *z = upper + (lower - upper) * fy;
+    return true;
+}
+
+CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
+{
+    GroundPoint g;
+    const double t = tanTheta_[i];
+    const double d = t * m_[4] - m_[5];
+    // A ray that does not point below the horizon never meets the ground.
+    if (!(d < -1e-6))
+        return g;
+    const double ke = (t * m_[2] - m_[3]) / d;
+    const double kn = (t * m_[0] - m_[1]) / d;
+    double z = z0_;
+    double e = lineE_, n = lineN_, lat = 0.0, lon = 0.0;
+    for (int it = 0; it < kMaxIterations; ++it) {
+        // Terrain above the aircraft would turn the ray round; keep it below.
+        const double h = std::max(lineAlt_ - z, 1.0);
+        e = lineE_ + ke * h;
+        n = lineN_ + kn * h;
+        utm_.UtmToLatLon(n, e, zone_, &lat, &lon, datum_);
+        west_ = std::min(west_, lon);
+        east_ = std::max(east_, lon);
+        south_ = std::min(south_, lat);
+        north_ = std::max(north_, lat);
+        double nz;
+        if (!TerrainAt(lon, lat, &nz))
+            nz = lowestTerrain_;
+        g.iterations = it + 1;
+        const bool done = std::fabs(nz - z) <= cellSize_;
+        z = nz;
+        if (done)
+            break;
+    }
+    if (z < lowestTerrain_)
+        lowestTerrain_ = z;
+    // The ground point at the height the search settled on.
+    const double h = std::max(lineAlt_ - z, 1.0);
+    e = lineE_ + ke * h;
+    n = lineN_ + kn * h;
+    grid_.GeoToPixel(e, n, &g.column, &g.row);
+    g.z = z;
+    g.lat = lat;
+    g.lon = lon;
+    g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
+    return g;
+}
+
+void CRectifiedStripChart::SetGrid(double originE, double originN, double cell)
+{
+    cellSize_ = cell;
+    grid_.SetDimensions(ortho::kGridColumns, ortho::kGridRows, 1, UInt8);
+    grid_.SetGeoReference(cell, cell, 0.0, 0.0, originE, originN, 0, -double(meanTrack_), 1);
+}
+
+bool CRectifiedStripChart::AllocateGrid()
+{
+    try {
+        cells_.assign(std::size_t(ortho::kGridColumns) * ortho::kGridRows, ortho::OrthoCell{0, 0, 0, 0, 0});
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+bool CRectifiedStripChart::Splat(double x, double y, int i, int a, int b, bool fire)
+{
+    if (cells_.empty() || !(std::fabs(x) < kFarCells && std::fabs(y) < kFarCells))
+        return false;
+    const double ha = splatA_[i], hb = splatB_[i];
+    const int c0 = int(std::floor(x - hb)), c1 = int(std::ceil(x + hb));
+    const int r0 = int(std::floor(y - ha)), r1 = int(std::ceil(y + ha));
+    bool placed = false;
+    for (int row = r0; row <= r1; ++row) {
+        if (row < 0 || row >= ortho::kGridRows)
+            continue;
+        ortho::OrthoCell *line = &cells_[std::size_t(row) * ortho::kGridColumns];
+        const double dy = row - y;
+        for (int col = c0; col <= c1; ++col) {
+            if (col < 0 || col >= ortho::kGridColumns)
+                continue;
+            const double dx = col - x;
+            const double dist = std::sqrt(dx * dx + dy * dy);
+            double w = 1.0;
+            if (dist > 0.0) {
+                const double p = ha * dy / dist, q = hb * dx / dist;
+                w = 1.0 - dist / (4.0 * std::sqrt(p * p + q * q));
+            }
+            if (w <= 0.4)
+                continue;
+            ortho::OrthoCell &cell = line[col];
+            cell.sumA += a * w;
+            cell.sumB += b * w;
+            cell.weight += w;
+            ++cell.count;
+            if (w > 0.5 && fire)
+                cell.fire = 1;
+            placed = true;
+        }
+    }
+    return placed;
+}
+
+// ---------------------------------------------------------------- line access
+
+bool CRectifiedStripChart::ForEachLine(bool rewind, const std::function<bool(const ScanLineRec &)> &fn)
+{
+    if (!source_)
+        return false;
+    if (rewind)
+        source_->RewindLog();
+    long emptyCycles = 0;
+    for (;;) {
+        const std::uint32_t n = source_->GetNumNewImageLines();
+        for (std::uint32_t k = n; k > 0; --k) {
+            if (cancel_.load())
+                return false;
+            source_->GetPriorImageLine(k - 1, line_.get());
+            if (!fn(*line_))
+                return false;
+        }
+        emptyCycles = n ? 0 : emptyCycles + 1;
+        const bool end = source_->DoNextFwdCycle(0, false, false);
+        if ((end && source_->GetNumNewImageLines() == 0) || emptyCycles > 1000000)
+            break;
+    }
+    return !cancel_.load();
+}
+
+// ------------------------------------------------------------------ pipeline
+
+bool CRectifiedStripChart::OpenElevation(const QString &sourcePath)
+{
+    const QString name = CCindrelDspLog::ElevationFileName(sourcePath);
+    if (name.isEmpty())
+        return false;
+    elevationName_ = CBil::BaseName(name);
+    return elevation_.Open(elevationName_);
+}
+
+bool CRectifiedStripChart::OpenProducts()
+{
+    const QString dir = outputDir_.isEmpty() ? QFileInfo(sourcePath_).absolutePath() : outputDir_;
+    orthoTmp_ = dir + QLatin1Char('/') + baseName_ + QStringLiteral("_ortho.tmp");
+    colorTmp_ = dir + QLatin1Char('/') + baseName_ + QStringLiteral("_color.tmp");
+    if (!orthoWriter_->Open(orthoTmp_) && !orthoWriter_->Open(orthoTmp_))
+        return false;
+    if (!colorWriter_->Open(colorTmp_)) {
+        orthoWriter_.reset(new CTiffFile);
+        QFile::remove(orthoTmp_);
+        return false;
+    }
+    return true;
+}
+
+void CRectifiedStripChart::DropTemporaries()
+{
+    orthoWriter_ = std::make_unique<CTiffFile>();   // closes the streams
+    colorWriter_ = std::make_unique<CTiffFile>();
+    if (!orthoTmp_.isEmpty())
+        QFile::remove(orthoTmp_);
+    if (!colorTmp_.isEmpty())
+        QFile::remove(colorTmp_);
+}
+
+bool CRectifiedStripChart::Survey()
+{
+    lineCount_ = 0;
+    stats_.Reset();
+    double sumTrack = 0.0, sumAlt = 0.0, sumLon = 0.0;
+    const bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+        if (lineCount_ == 0) {
+            refHeading_ = rec.heading * 0.01;
+            refTrack_ = rec.track * 0.01;
+            firstLat_ = milliArcSecToDeg(rec.latitude);
+            firstLon_ = milliArcSecToDeg(rec.longitude);
+            alaska_ = InAlaska(firstLat_, firstLon_);
+        }
+        stats_.AddLine(rec);
+        double track = rec.track * 0.01;
+        if (track - refTrack_ > 180.0)
+            track -= 360.0;
+        else if (refTrack_ - track > 180.0)
+            track += 360.0;
+        sumTrack += track;
+        sumAlt += rec.altitude * 0.01;
+        sumLon += milliArcSecToDeg(rec.longitude);
+        ++lineCount_;
+        if (progress_ && lineCount_ % 500 == 0)
+            progress_(0, lineCount_, 0);
+        return true;
+    });
+    if (!ok || lineCount_ == 0)
+        return false;
+    meanTrack_ = MeanTrackOf(sumTrack, lineCount_);
+    meanAltitude_ = sumAlt / lineCount_;
+    utm_.SetCentralMeridian(int(std::round(sumLon / lineCount_)));
+    datum_ = alaska_ ? 1 : 3;
+    if (alaska_)
+        nadcon_ = std::make_unique<CNadcon>();
+    return true;
+}
+
+bool CRectifiedStripChart::InitialGrid()
+{
+    double minimum = 0.0, maximum = 0.0, mean = 0.0;
+    elevation_.ComputeStatistics(&minimum, &maximum, &mean);
+    z0_ = mean;
+    lowestTerrain_ = minimum;
+    const double halfSwath = kTan60 * (meanAltitude_ - z0_);
+    if (!(halfSwath > 1.0))
+        return false;
+    const double cell = 2.0 * halfSwath / ortho::kGridColumns;
+    double e, n;
+    ProjectPosition(firstLat_, firstLon_, &e, &n);
+    const double h = meanTrack_ * kDeg;
+    const double oe = e + halfSwath * std::sin(h - M_PI / 2) + ortho::kGridRows * cell * std::sin(h);
+    const double on = n + halfSwath * std::cos(h - M_PI / 2) + ortho::kGridRows * cell * std::cos(h);
+    SetGrid(oe, on, cell);
+    return true;
+}
+
+bool CRectifiedStripChart::ExtentPasses()
+{
+    // Pass 1: the swath's ends in the initial grid.
+    double minCol = 1e300, maxCol = -1e300, maxRow = -1e300;
+    int done = 0;
+    bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+        SetLineAttitude(rec);
+        for (int i : {0, kSamples - 1}) {
+            const GroundPoint g = ProjectSample(i);
+            if (!g.valid)
+                continue;
+            minCol = std::min(minCol, g.column);
+            maxCol = std::max(maxCol, g.column);
+            maxRow = std::max(maxRow, g.row);
+        }
+        if (progress_ && ++done % 500 == 0)
+            progress_(1, done, lineCount_);
+        return true;
+    });
+    if (!ok || minCol > maxCol)
+        return false;
+
+    // The terrain of the whole swath: extract a larger raster when the
+    // swath leaves the one we have.
+    if (west_ < elevation_.GetLeft() || east_ > elevation_.GetRight() || south_ < elevation_.GetBottom()
+        || north_ > elevation_.GetTop()) {
+        elevation_.Release();   // the raster is rewritten under the same name
+        CElevationData extractor;
+        extractor.ExtractArea(west_, north_, east_, south_, elevationName_);
+        elevation_.Open(elevationName_);   // the new raster, or the old one when extraction failed
+    }
+
+    // The grid that holds the swath's full width.
+    const double oldCell = cellSize_;
+    const double width = (std::ceil(maxCol) - std::floor(minCol)) * oldCell;
+    const double cell = width / ortho::kGridColumns;
+    double re, rn;
+    grid_.PixelToGeo((std::ceil(maxCol) + std::floor(minCol)) / 2.0 - 1.0, std::ceil(maxRow) + 1.0, &re, &rn);
+    const double h = meanTrack_ * kDeg;
+    const double oe = re + width / 2.0 * std::sin(h - M_PI / 2) + cell * ortho::kGridRows * std::sin(h);
+    const double on = rn + width / 2.0 * std::cos(h - M_PI / 2) + cell * ortho::kGridRows * std::cos(h);
+    SetGrid(oe, on, cell);
+
+    // Pass 2: the row the run starts at in the new grid.
+    maxRow = -1e300;
+    done = 0;
+    ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+        SetLineAttitude(rec);
+        for (int i : {0, kSamples - 1}) {
+            const GroundPoint g = ProjectSample(i);
+            if (g.valid)
+                maxRow = std::max(maxRow, g.row);
+        }
+        if (progress_ && ++done % 500 == 0)
+            progress_(2, done, lineCount_);
+        return true;
+    });
+    if (!ok || maxRow < -1e299)
+        return false;
+    emitRow_ = int(std::min(maxRow, 1e6)) + 1;
+    return true;
+}
+
+void CRectifiedStripChart::ConvertGridRow(int row)
+{
+    if (row < 0 || row >= ortho::kGridRows)
+        return;
+    ortho::ConvertRow(&cells_[std::size_t(row) * ortho::kGridColumns], tables_, paletteRow_.data(), rgbRow_.data());
+    orthoWriter_->WriteRow(paletteRow_.data(), ortho::kPaletteRowBytes);
+    colorWriter_->WriteRow(rgbRow_.data(), ortho::kRgbRowBytes);
+    lastConvertedRow_ = row;
+}
+
+void CRectifiedStripChart::Scroll()
+{
+    const double h = meanTrack_ * kDeg;
+    const double step = 1200.0 * cellSize_;
+    grid_.SetGeoReference(cellSize_, cellSize_, 0.0, 0.0, grid_.GetULXMap() + step * std::sin(h),
+                          grid_.GetULYMap() + step * std::cos(h), 0, -double(meanTrack_), 1);
+    const std::size_t rowCells = ortho::kGridColumns;
+    std::memcpy(&cells_[1200 * rowCells], &cells_[0], 400 * rowCells * sizeof(ortho::OrthoCell));
+    std::fill(cells_.begin(), cells_.begin() + std::ptrdiff_t(1200 * rowCells), ortho::OrthoCell{0, 0, 0, 0, 0});
+    emitRow_ += 1200;
+    ++scrolls_;
+}
+
+bool CRectifiedStripChart::MainPass()
+{
+    bool placedAny = false;
+    bool anyLine = false;
+    int lastSmallest = 0;
+    linesProcessed_ = 0;
+    int done = 0;
+    const bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+        if (progress_ && ++done % 250 == 0)
+            progress_(3, done, lineCount_);
+        if (skipBadLines_ && rec.scanPeriod < std::uint32_t(kBadScanPeriod))
+            return true;
+        // The grid scrolls forward once the emitted rows come near its top
+        // and another line follows.
+        if (anyLine && emitRow_ < 400)
+            Scroll();
+        SetLineAttitude(rec);
+        int smallest = INT_MAX, largest = INT_MIN;
+        bool placed = false;
+        for (int i = 0; i < kSamples; ++i) {
+            const GroundPoint g = ProjectSample(i);
+            if (!g.valid)
+                continue;
+            const int s = 1679 - i;
+            placed |= Splat(g.column, g.row, i, ortho::ClampSample(rec.chanA[s]), ortho::ClampSample(rec.chanB[s]),
+                            rec.pix[i] == FIRE_PIXEL);
+            const int r = int(g.row);
+            smallest = std::min(smallest, r);
+            largest = std::max(largest, r);
+        }
+        ++linesProcessed_;
+        if (smallest == INT_MAX)
+            return true;   // no ground point: nothing to place or emit
+        if (placed && !placedAny) {
+            placedAny = true;
+            orthoWriter_->ResetRowCount2();
+            colorWriter_->ResetRowCount2();
+        }
+        // Rows more than 100 behind the line are complete; catch up to 110.
+        if (emitRow_ - largest > 100 && emitRow_ >= 0) {
+            ConvertGridRow(emitRow_--);
+            ++rowsEmitted_;
+            while (emitRow_ - largest > 110 && emitRow_ >= 0) {
+                ConvertGridRow(emitRow_--);
+                ++rowsEmitted_;
+            }
+        }
+        lastSmallest = smallest;
+        anyLine = true;
+        return true;
+    });
+    if (!ok)
+        return false;
+    // The rest of the run, down to the last line's front (never above the
+    // grid's first row).
+    if (anyLine) {
+        for (; emitRow_ >= std::max(lastSmallest, 0); --emitRow_) {
+            ConvertGridRow(emitRow_);
+            ++rowsEmitted_;
+        }
+    }
+    return true;
+}
+
+bool CRectifiedStripChart::Finish()
+{
+    if (orthoWriter_->GetRowsWritten() == 0) {
+        outcome_ = NoRows;
+        DropTemporaries();
+        return false;
+    }
+    const double sumB = stats_.SumB(), sumB2 = stats_.SumB2();
+    const std::uint32_t countB = std::uint32_t(std::min<std::uint64_t>(stats_.CountB(), 0xFFFFFFFFu));
+    orthoWriter_->SetCentralMeridian(utm_.GetCentralMeridian());
+    orthoWriter_->SetDatumFlag(alaska_);
+    colorWriter_->SetCentralMeridian(utm_.GetCentralMeridian());
+    colorWriter_->SetDatumFlag(alaska_);
+    const std::uint32_t orthoRows = orthoWriter_->GetRowsWritten();
+
+    bool allOk = true;
+    const QString orthoTif = tiffstream::FinalPathFor(orthoTmp_);
+    const QString colorTif = tiffstream::FinalPathFor(colorTmp_);
+    const bool orthoOk = orthoWriter_->WriteTrailer(grid_, lastConvertedRow_)
+                         && orthoWriter_->Finalize(orthoTmp_, sumB, sumB2, countB);
+    if (orthoOk) {
+        products_ << orthoTif;
+        if (orthoWriter_->SaveJpeg(orthoTif))
+            products_ << tiffstream::JpegPathFor(orthoTif);
+    }
+    allOk &= orthoOk;
+    const bool colorOk = colorWriter_->WriteTrailer(grid_, lastConvertedRow_)
+                         && colorWriter_->Finalize(colorTmp_, sumB, sumB2, countB);
+    if (colorOk) {
+        products_ << colorTif;
+        if (colorWriter_->SaveJpeg(colorTif))
+            products_ << tiffstream::JpegPathFor(colorTif);
+    }
+    allOk &= colorOk;
+
+    // The fire image: the ortho image with every data pixel but fire blanked.
+    if (orthoOk) {
+        const QString fireTif = orthoTif.left(orthoTif.size() - int(qstrlen("_ortho.tif"))) + QStringLiteral("_fire.tif");
+        const QString fireTmp = fireTif.left(fireTif.size() - 4) + QStringLiteral(".tmp");
+        QFile in(orthoTif), out(fireTmp);
+        bool fireOk = false;
+        if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            QByteArray header = in.read(tiffstream::kHeaderBytes);
+            fireOk = header.size() == tiffstream::kHeaderBytes && out.write(header) == header.size();
+            for (std::uint32_t r = 0; fireOk && r < orthoRows; ++r) {
+                QByteArray row = in.read(ortho::kPaletteRowBytes);
+                if (row.size() != ortho::kPaletteRowBytes) {
+                    fireOk = false;
+                    break;
+                }
+                char *data = row.data() + ortho::kDataColumn;
+                for (int c = 0; c < ortho::kGridColumns; ++c)
+                    if (std::uint8_t(data[c]) < ortho::kFire)
+                        data[c] = 0;
+                fireOk = out.write(row) == row.size();
+            }
+            if (fireOk) {
+                const QByteArray rest = in.readAll();
+                fireOk = out.write(rest) == rest.size();
+            }
+            fireOk = out.flush() && fireOk;
+            out.close();
+        }
+        if (fireOk) {
+            QFile::remove(fireTif);
+            fireOk = QFile::rename(fireTmp, fireTif);
+        }
+        if (fireOk) {
+            products_ << fireTif;
+            if (tiffstream::SaveJpegCopy(fireTif))
+                products_ << tiffstream::JpegPathFor(fireTif);
+        } else {
+            QFile::remove(fireTmp);
+            allOk = false;
+        }
+    }
+    outcome_ = allOk ? Produced : WriteFailed;
+    return allOk;
+}
+
+bool CRectifiedStripChart::PrepareGeometry(const QString &sourcePath)
+{
+    sourcePath_ = sourcePath.isEmpty() && source_ ? source_->GetFileName() : sourcePath;
+    if (!OpenElevation(sourcePath_))
+        return false;
+    if (!Survey())
+        return false;
+    return InitialGrid();
+}
+
+void CRectifiedStripChart::Process(const QString &sourcePath)
+{
+    products_.clear();
+    outcome_ = NotRun;
+    sourcePath_ = sourcePath.isEmpty() && source_ ? source_->GetFileName() : sourcePath;
+    baseName_ = QFileInfo(sourcePath_).completeBaseName();
+    if (!OpenElevation(sourcePath_)) {
+        outcome_ = NoElevation;
+        return;
+    }
+    if (!OpenProducts()) {
+        outcome_ = NoTemporaryFiles;
+        return;
+    }
+    auto stop = [this](Outcome why) {
+        if (cancel_.load()) {
+            // The temporary files stay as they are.
+            outcome_ = Cancelled;
+            orthoWriter_ = std::make_unique<CTiffFile>();
+            colorWriter_ = std::make_unique<CTiffFile>();
+            return;
+        }
+        outcome_ = why;
+        DropTemporaries();
+    };
+    if (!AllocateGrid()) {
+        stop(NoRows);
+        return;
+    }
+    if (!Survey()) {
+        stop(NoLines);
+        return;
+    }
+    tables_.Build(stats_, sigmaB_);
+    if (!InitialGrid()) {
+        stop(NoHeight);
+        return;
+    }
+    if (!ExtentPasses() || !MainPass()) {
+        stop(NoRows);
+        return;
+    }
+    if (progress_)
+        progress_(3, lineCount_, lineCount_);
+    Finish();
+}

@@ -1,0 +1,249 @@
+// The rectifier's run handling: products and their files, failure cases,
+// settings, and what real tools say about the images.
+#include "datasource/ccindreldsplog.h"
+#include "datasource/coldcurve.h"
+#include "ortho/crectifiedstripchart.h"
+#include "orthofixtures.h"
+#include "common/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+using namespace orthotest;
+
+namespace {
+
+// A short simulated run (shared scene with the truth checks).
+RunSpec shortSpec(const QString &name, int lines = 200)
+{
+    RunSpec spec;
+    spec.name = name;
+    spec.scene.seed = 7;
+    spec.scene.regionDeg = 0.25;
+    spec.scene.relief = 700.0;
+    spec.scene.smokeCount = 0;
+    spec.pass.startLat = 44.50;
+    spec.pass.startLon = -121.50;
+    spec.pass.headingDeg = 90.0;
+    spec.pass.lineCount = lines;
+    spec.fireOffsets = {{150, 500}};
+    return spec;
+}
+
+struct Rectified {
+    CRectifiedStripChart::Outcome outcome = CRectifiedStripChart::NotRun;
+    int linesProcessed = 0;
+    QStringList products;
+    int centralMeridian = 0;
+};
+
+Rectified rectify(const QString &log, const QString &outDir = QString(), bool cancel = false)
+{
+    ColdCurve curve;
+    CCindrelDspLog source(&curve);
+    source.OnFileOpen(log);
+    CRectifiedStripChart rect(&source);
+    rect.SetOutputDirectory(outDir.isEmpty() ? QFileInfo(log).absolutePath() : outDir);
+    if (cancel)
+        rect.SetProgress([&](int stage, int, int) {
+            if (stage == 3)
+                rect.Cancel();
+        });
+    rect.Process();
+    return {rect.GetOutcome(), rect.LinesProcessed(), rect.Products(), rect.CentralMeridian()};
+}
+
+QStringList filesIn(const QString &dir)
+{
+    QStringList out;
+    for (const QFileInfo &fi : QDir(dir).entryInfoList(QDir::Files))
+        out << fi.fileName();
+    for (const QFileInfo &fi : QDir(dir + QStringLiteral("/jpeg")).entryInfoList(QDir::Files))
+        out << QStringLiteral("jpeg/") + fi.fileName();
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+TEST(OrthoRun, WritesThreeProductsWithJpegCopiesAndNoTemporaries)
+{
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("products")), &run, &error)) << error.toStdString();
+    const Rectified r = rectify(run.log);
+    ASSERT_EQ(r.outcome, CRectifiedStripChart::Produced);
+    EXPECT_EQ(r.centralMeridian, -121);   // the run's mean longitude, just east of -121.5
+    const QString b = run.base;
+    const QStringList files = filesIn(run.folder);
+    for (const QString &suffix : {QStringLiteral("_ortho"), QStringLiteral("_color"), QStringLiteral("_fire")}) {
+        EXPECT_TRUE(files.contains(b + suffix + QStringLiteral(".tif"))) << suffix.toStdString();
+        EXPECT_TRUE(files.contains(QStringLiteral("jpeg/") + b + suffix + QStringLiteral(".jpg"))) << suffix.toStdString();
+    }
+    for (const QString &f : files)
+        EXPECT_FALSE(f.endsWith(QStringLiteral(".tmp"))) << f.toStdString();
+    EXPECT_EQ(r.products.size(), 6);
+
+    const QImage ortho(run.folder + QLatin1Char('/') + b + QStringLiteral("_ortho.tif"));
+    const QImage fire(run.folder + QLatin1Char('/') + b + QStringLiteral("_fire.tif"));
+    const QImage color(run.folder + QLatin1Char('/') + b + QStringLiteral("_color.tif"));
+    ASSERT_FALSE(ortho.isNull());
+    ASSERT_FALSE(fire.isNull());
+    ASSERT_FALSE(color.isNull());
+    EXPECT_EQ(ortho.width(), 1728);
+    EXPECT_EQ(color.width(), 1728);
+    EXPECT_EQ(ortho.size(), fire.size());
+    EXPECT_EQ(ortho.size(), color.size());
+    // The fire image: red where the ortho image is red, 0 elsewhere in the
+    // data, the margins (ticks and stamp) unchanged.
+    int red = 0, empty = 0;
+    for (int y = 0; y < ortho.height(); ++y) {
+        for (int x = 0; x < 1728; ++x) {
+            const int o = ortho.pixelIndex(x, y), f = fire.pixelIndex(x, y);
+            if (x >= 33 && x < 1633) {
+                EXPECT_EQ(f, o == 255 ? 255 : 0);
+                red += o == 255;
+                empty += o == 100;
+            } else {
+                EXPECT_EQ(f, o);
+            }
+        }
+    }
+    EXPECT_GT(red, 0);
+    EXPECT_GT(empty, 0);   // the swath's ragged ends
+    // Fire ticks: the fire lies right of the track, in the third or fourth quarter.
+    bool tick = false;
+    for (int y = 0; y < ortho.height(); ++y)
+        tick |= ortho.pixelIndex(1645, y) == 254 || ortho.pixelIndex(1660, y) == 254;
+    EXPECT_TRUE(tick);
+    // Empty cells are dark grey in the colour image.
+    bool grey = false;
+    for (int y = 0; y < color.height() && !grey; ++y)
+        for (int x = 33; x < 1633 && !grey; ++x)
+            grey = ortho.pixelIndex(x, y) == 100 && color.pixel(x, y) == qRgb(100, 100, 100);
+    EXPECT_TRUE(grey);
+
+    if (testsupport::haveTool(QStringLiteral("gdalinfo"))) {
+        for (const QString &suffix : {QStringLiteral("_ortho"), QStringLiteral("_color"), QStringLiteral("_fire")}) {
+            const auto res = testsupport::run(QStringLiteral("gdalinfo"),
+                                              {run.folder + QLatin1Char('/') + b + suffix + QStringLiteral(".tif")});
+            EXPECT_EQ(res.exitCode, 0) << res.err.toStdString();
+            EXPECT_TRUE(res.out.contains(QStringLiteral("Transverse Mercator"))
+                        || res.out.contains(QStringLiteral("Transverse_Mercator"))) << res.out.toStdString();
+            EXPECT_TRUE(res.out.contains(QStringLiteral("central_meridian\",-121"))
+                        || res.out.contains(QStringLiteral("\"Longitude of natural origin\",-121")))
+                << res.out.toStdString();
+        }
+    }
+    if (testsupport::haveTool(QStringLiteral("tiffinfo"))) {
+        const auto res = testsupport::run(QStringLiteral("tiffinfo"), {run.folder + QLatin1Char('/') + b + QStringLiteral("_fire.tif")});
+        EXPECT_EQ(res.exitCode, 0);
+        EXPECT_TRUE(res.out.contains(QStringLiteral("Orthorectified Infrared Strip Chart Image"))) << res.out.toStdString();
+    }
+}
+
+TEST(OrthoRun, MissingElevationOrUnwritableFolderProduceNothing)
+{
+    const QString dir = testsupport::workDir() + QStringLiteral("/noelev");
+    QDir().mkpath(dir);
+    const QString log = dir + QStringLiteral("/20240715_1432_Demo_2.plf");
+    ASSERT_TRUE(writePlainLog(log, 20));
+    EXPECT_EQ(rectify(log).outcome, CRectifiedStripChart::NoElevation);
+    EXPECT_EQ(filesIn(dir), QStringList{QStringLiteral("20240715_1432_Demo_2.plf")});
+
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("nofolder"), 40), &run, &error)) << error.toStdString();
+    EXPECT_EQ(rectify(run.log, run.folder + QStringLiteral("/missing/folder")).outcome,
+              CRectifiedStripChart::NoTemporaryFiles);
+}
+
+TEST(OrthoRun, EmptyLogAndGroundedAircraftLeaveNoTemporaries)
+{
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("empty"), 40), &run, &error)) << error.toStdString();
+    // An empty log beside the same elevation raster.
+    const QString empty = run.folder + QStringLiteral("/20240715_1432_Demo_5.plf");
+    QFile f(empty);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_EQ(rectify(empty).outcome, CRectifiedStripChart::NoLines);
+    // A log recorded on the ground (altitude below the terrain).
+    const QString grounded = run.folder + QStringLiteral("/20240715_1432_Demo_6.plf");
+    ASSERT_TRUE(writePlainLog(grounded, 30, [](int, ScanLineRec &r) { r.altitude = 50000; }));
+    EXPECT_EQ(rectify(grounded).outcome, CRectifiedStripChart::NoHeight);
+    for (const QString &name : filesIn(run.folder)) {
+        EXPECT_FALSE(name.startsWith(QStringLiteral("20240715_1432_Demo_5_"))) << name.toStdString();
+        EXPECT_FALSE(name.startsWith(QStringLiteral("20240715_1432_Demo_6_"))) << name.toStdString();
+    }
+}
+
+TEST(OrthoRun, CancelLeavesTheTemporaryFilesAndNoFinalFiles)
+{
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("cancel"), 600), &run, &error)) << error.toStdString();
+    const Rectified r = rectify(run.log, QString(), true);
+    EXPECT_EQ(r.outcome, CRectifiedStripChart::Cancelled);
+    const QStringList files = filesIn(run.folder);
+    EXPECT_TRUE(files.contains(run.base + QStringLiteral("_ortho.tmp")));
+    EXPECT_TRUE(files.contains(run.base + QStringLiteral("_color.tmp")));
+    for (const QString &name : files)
+        EXPECT_FALSE(name.endsWith(QStringLiteral(".tif")) || name.endsWith(QStringLiteral(".jpg"))) << name.toStdString();
+}
+
+TEST(OrthoRun, SkipBadLinesDropsShortScanPeriodsOnly)
+{
+    RunSpec spec = shortSpec(QStringLiteral("skip"), 60);
+    spec.edit = [](int line, ScanLineRec &r) { r.scanPeriod = line % 3 == 0 ? 4749 : (line % 3 == 1 ? 4750 : 5000); };
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(spec, &run, &error)) << error.toStdString();
+    EXPECT_EQ(rectify(run.log).linesProcessed, 60);
+    QSettings().setValue(QStringLiteral("LastUsed/SkipBadLines"), 1);
+    EXPECT_EQ(rectify(run.log).linesProcessed, 40);
+    QSettings().remove(QStringLiteral("LastUsed/SkipBadLines"));
+}
+
+TEST(OrthoRun, LongRunScrollsTheGridWithoutLosingRows)
+{
+    SimRun run;
+    QString error;
+    RunSpec spec = shortSpec(QStringLiteral("long"), 2000);
+    spec.pass.lineRateHz = 25.0;   // 3 m between lines
+    spec.fireOffsets = {{200, 0}, {4500, -300}};
+    ASSERT_TRUE(makeRun(spec, &run, &error)) << error.toStdString();
+    ColdCurve curve;
+    CCindrelDspLog source(&curve);
+    source.OnFileOpen(run.log);
+    CRectifiedStripChart rect(&source);
+    rect.SetOutputDirectory(run.folder);
+    rect.Process();
+    ASSERT_EQ(rect.GetOutcome(), CRectifiedStripChart::Produced);
+    EXPECT_GE(rect.Scrolls(), 1);
+    const QImage ortho(run.folder + QLatin1Char('/') + run.base + QStringLiteral("_ortho.tif"));
+    ASSERT_FALSE(ortho.isNull());
+    // The image is as long as the run on the ground (about 2600 lines of
+    // 1.87 m at nadir) and has no row without data in its middle.
+    const double length = ortho.height() * rect.CellSize();
+    EXPECT_GT(length, 2000 * 3.0 * 0.9);
+    EXPECT_LT(length, 2000 * 3.0 * 1.1);
+    for (int y = 60; y < ortho.height() - 60; ++y) {
+        int filled = 0;
+        for (int x = 33; x < 1633; ++x)
+            filled += ortho.pixelIndex(x, y) != 100;
+        EXPECT_GT(filled, 1200) << "row " << y;
+    }
+    // Both fires, on either side of the scroll.
+    int red = 0;
+    for (int y = 0; y < ortho.height(); ++y)
+        for (int x = 33; x < 1633; ++x)
+            red += ortho.pixelIndex(x, y) == 255;
+    EXPECT_GT(red, 1);
+}
