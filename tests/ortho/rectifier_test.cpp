@@ -247,3 +247,29 @@ TEST(OrthoRun, LongRunScrollsTheGridWithoutLosingRows)
             red += ortho.pixelIndex(x, y) == 255;
     EXPECT_GT(red, 1);
 }
+
+TEST(OrthoRun, ALineFarAheadOfTheRunNeverReachesOutsideTheGrid)
+{
+    // One sane but wrong position 0.2 degrees ahead (east) of an eastbound
+    // run: its samples fall thousands of rows before the grid's first row.
+    RunSpec spec = shortSpec(QStringLiteral("glitch"), 200);
+    spec.edit = [](int line, ScanLineRec &r) {
+        if (line == 150)
+            r.longitude += std::int32_t(0.2 * 3600000.0);
+    };
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(spec, &run, &error)) << error.toStdString();
+    ColdCurve curve;
+    CCindrelDspLog source(&curve);
+    source.OnFileOpen(run.log);
+    CRectifiedStripChart rect(&source);
+    rect.SetOutputDirectory(run.folder);
+    rect.Process();
+    ASSERT_EQ(rect.GetOutcome(), CRectifiedStripChart::Produced);
+    EXPECT_GE(rect.LastConvertedRow(), 0);
+    const QImage ortho(run.folder + QLatin1Char('/') + run.base + QStringLiteral("_ortho.tif"));
+    ASSERT_FALSE(ortho.isNull());
+    // The lines before the jump are all there (150 lines of about 1.9 m).
+    EXPECT_GT(ortho.height() * rect.CellSize(), 150 * 1.7);
+}
