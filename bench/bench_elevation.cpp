@@ -53,9 +53,11 @@ Fixture &fixture()
     for (int ty = 0; ty < 2; ++ty)
         for (int tx = 0; tx < 2; ++tx, ++index) {
             const double left = -122.0 + tx, top = 47.0 - ty;
+            // Laid out as real tiles: cell centres on whole arc-seconds,
+            // from one whole-degree line to the next.
             CBil tile;
-            tile.SetDimensions(3600, 3600, 1, Int16);
-            tile.SetGeoReference(kCell, kCell, 0, 0, left + kCell / 2, top - kCell / 2, 0, 0.0, 1);
+            tile.SetDimensions(3601, 3601, 1, Int16);
+            tile.SetGeoReference(kCell, kCell, 0, 0, left, top, 0, 0.0, 1);
             if (!tile.Allocate())
                 return f;
             for (qint64 i = 0; i < tile.GetTotalBytes(); ++i)

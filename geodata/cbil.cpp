@@ -606,8 +606,13 @@ bool CBil::GetValue(double column, double row, int band, double *value) const
 
 bool CBil::Interpolate(double x, double y, int band, double *value) const
 {
+    // Samples stand at their cell centres, half a cell inside the cell-edge
+    // coordinates GeoToPixel gives: centre-to-centre coordinates weight the
+    // four samples around the position.
     double column, row;
     GeoToPixel(x, y, &column, &row);
+    column -= 0.5;
+    row -= 0.5;
     const double c0 = std::floor(column), r0 = std::floor(row);
     double s00, s01, s10, s11;
     if (!GetValue(c0, r0, band, &s00) || !GetValue(c0, r0 + 1, band, &s01)
@@ -652,10 +657,12 @@ bool CBil::CopyWindowInto(CBil &dst) const
     double x, y, dc, dr;
     PixelToGeo(winC0_, winR0_, &x, &y);
     dst.GeoToPixel(x, y, &dc, &dr);
-    // The cell whose centre is nearest the corner's half-cell-inward point;
-    // below zero (window starting left of or above the destination) the
-    // cell index keeps counting down instead of folding onto 0.
-    const double dcol = std::floor(dc - 0.5), drow = std::floor(dr - 0.5);
+    // The destination cell corner nearest the window's corner: for grids
+    // whose cells coincide that is the corner itself (up to the single
+    // precision of GeoToPixel), so every cell lands on its own place. Below
+    // zero (window starting left of or above the destination) the index
+    // keeps counting down instead of folding onto 0.
+    const double dcol = std::floor(dc + 0.5), drow = std::floor(dr + 0.5);
 
     if (h_.nbands > 1)
         return false;

@@ -124,14 +124,18 @@ public:
     // Raw sample in host byte order, written to out (bytes per sample bytes).
     bool GetRawSample(double column, double row, int band, void *out) const;
     bool GetValue(double column, double row, int band, double *value) const;
-    // Bilinear interpolation at a map position; 0 and false when a
-    // neighbour lies outside the raster.
+    // Bilinear interpolation at a map position between the centres of the
+    // four cells around it (a sample stands at its cell's centre); 0 and
+    // false when a neighbour lies outside the raster, that is from the last
+    // column's or row's centre on and in the outer half of the first cell.
     bool Interpolate(double x, double y, int band, double *value) const;
 
     void SetWindow(double columnA, double rowA, double columnB, double rowB);
-    // Copies the window into the destination at the cell where the window's
-    // corner falls, byte-swapping when the byte orders differ. Rows and
-    // columns that would fall outside the destination are not copied.
+    // Copies the window into the destination with the window's first cell
+    // corner on the destination cell corner nearest to it (for grids whose
+    // cells coincide, every cell keeps its place), byte-swapping when the
+    // byte orders differ. Rows and columns that would fall outside the
+    // destination are not copied.
     bool CopyWindowInto(CBil &destination) const;
 
     // Over band 0 read as signed 16-bit samples: minimum of the non-zero

@@ -27,7 +27,9 @@ CNadcon::CNadcon()
         return;
 
     // Both grids take the latitude grid's layout: float nodes at
-    // (ulxmap + c * xdim, ulymap - r * ydim), no half-cell offset.
+    // (ulxmap + c * xdim, ulymap - r * ydim), no half-cell offset. Samples
+    // are interpolated between cell centres, so each node is registered
+    // as the centre of its cell.
     const int ncols = latGrid_->GetNCols();
     const int nrows = latGrid_->GetNRows();
     const double xdim = latGrid_->GetXDim();
@@ -36,7 +38,7 @@ CNadcon::CNadcon()
     const double uly = latGrid_->GetULYMap();
     for (CBil *g : {latGrid_.get(), lonGrid_.get()}) {
         g->SetDimensions(ncols, nrows, 1, Float32);
-        g->SetGeoReference(xdim, -ydim, 0, 0, ulx, uly, 1, 0.0, 0);
+        g->SetGeoReference(xdim, -ydim, 0, 0, ulx, uly, 0, 0.0, 0);
     }
 }
 

@@ -114,15 +114,18 @@ bool writeDemTiles(const Scene &scene, const QString &boundaryFile, const std::f
     for (size_t i = 0; i < tiles.size(); ++i) {
         const DemTile &t = tiles[i];
         const int index = int(i) + 1;
+        // Cell centres on whole cells from the west to the east degree line
+        // and from the north to the south one; the listed box is the
+        // whole-degree square these centres span.
         const int n = t.cellsPerDegree;
-        cells.resize(size_t(n) * size_t(n));
-        scene.fillCells(long(t.lon0) * n, long(t.lat0 + 1) * n - 1, n, n, cells.data());
+        cells.resize(size_t(n + 1) * size_t(n + 1));
+        scene.fillCells(long(t.lon0) * n, long(t.lat0 + 1) * n, n + 1, n + 1, cells.data());
         BilSpec spec;
-        spec.ncols = spec.nrows = n;
+        spec.ncols = spec.nrows = n + 1;
         spec.nbits = 16;
         spec.xdim = spec.ydim = 1.0 / n;
-        spec.ulxmap = t.lon0 + 0.5 / n;
-        spec.ulymap = t.lat0 + 1 - 0.5 / n;
+        spec.ulxmap = t.lon0;
+        spec.ulymap = t.lat0 + 1;
         if (!writeBil(tilePath(index), spec, cells.data(), error))
             return false;
         out << index << "," << t.lon0 << "," << (t.lat0 + 1) << "," << (t.lon0 + 1) << "," << t.lat0 << "\n";

@@ -154,12 +154,12 @@ std::int16_t Scene::cell(long gx, long gy) const
     const long c = gx - gridX0_, r = gridYTop_ - gy;
     if (c >= 0 && c < gridW_ && r >= 0 && r < gridH_)
         return grid_[size_t(r) * size_t(gridW_) + size_t(c)];
-    return toCell(modelHeight((gy + 0.5) / cpd_, (gx + 0.5) / cpd_));
+    return toCell(modelHeight(double(gy) / cpd_, double(gx) / cpd_));
 }
 
 double Scene::elevation(double lat, double lon) const
 {
-    const double fx = lon * cpd_ - 0.5, fy = lat * cpd_ - 0.5;
+    const double fx = lon * cpd_, fy = lat * cpd_;
     const double ix = std::floor(fx), iy = std::floor(fy);
     const double tx = fx - ix, ty = fy - iy;
     const long gx = long(ix), gy = long(iy);
@@ -194,7 +194,7 @@ void Scene::fillCells(long gx0, long gyTop, int w, int h, std::int16_t *out) con
     const int nw = int(waves_.size());
     std::vector<double> cs(size_t(w) * nw * 2), rs(size_t(h) * nw * 2);
     for (int c = 0; c < w; ++c) {
-        const double x = xOf((gx0 + c + 0.5) / cpd_);
+        const double x = xOf(double(gx0 + c) / cpd_);
         for (int k = 0; k < nw; ++k) {
             const double a = waves_[k].kx * x + waves_[k].phase;
             cs[(size_t(c) * nw + k) * 2] = std::sin(a);
@@ -202,7 +202,7 @@ void Scene::fillCells(long gx0, long gyTop, int w, int h, std::int16_t *out) con
         }
     }
     for (int r = 0; r < h; ++r) {
-        const double y = yOf((gyTop - r + 0.5) / cpd_);
+        const double y = yOf(double(gyTop - r) / cpd_);
         for (int k = 0; k < nw; ++k) {
             const double b = waves_[k].ky * y;
             rs[(size_t(r) * nw + k) * 2] = std::sin(b);

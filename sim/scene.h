@@ -7,9 +7,9 @@
 // Terrain: smooth relief (ridges and valleys from a few oriented waves) over
 // a square region around the centre. The elevation the simulator traces
 // rays against is exactly what the DEM tiles store: whole metres per cell,
-// cells with edges on whole multiples of the cell size (one arc-second, two
-// arc-seconds north of 51 degrees and west of -129.75), interpolated
-// bilinearly between cell centres.
+// cell centres on whole multiples of the cell size (one arc-second, two
+// arc-seconds north of 51 degrees and west of -129.75), as in real 1 degree
+// elevation tiles, interpolated bilinearly between cell centres.
 //
 // Radiometry (raw signed 16-bit counts): the background temperature T (K)
 // gives channel B = 3500 + 120 (T - 295) and channel A = 2500 + 40 (T - 295),
@@ -58,7 +58,10 @@ constexpr double kStrongFire = 0.8;
 constexpr int kSampleMax = 32767;
 constexpr int kSampleMin = -32768;
 
-// A 1 x 1 degree elevation tile: south-west corner and cell size.
+// A 1 x 1 degree elevation tile: south-west corner and cell size. Its
+// cpd + 1 columns and rows have their centres on the tile's whole-degree
+// lines and every cell between them (neighbouring tiles share their edge
+// rows and columns).
 struct DemTile {
     int lat0 = 0, lon0 = 0;
     int cellsPerDegree = 3600;
@@ -77,7 +80,7 @@ public:
     // Continuous model surface (metres) before it is stored in whole metres.
     double modelHeight(double lat, double lon) const;
     // Stored elevation of the cell with global indices (gx, gy): its centre
-    // is at longitude (gx + 0.5) / cpd and latitude (gy + 0.5) / cpd.
+    // is at longitude gx / cpd and latitude gy / cpd.
     std::int16_t cell(long gx, long gy) const;
     // Bilinear elevation between cell centres: what a reader of the tiles sees.
     double elevation(double lat, double lon) const;

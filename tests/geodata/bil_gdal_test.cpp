@@ -159,9 +159,17 @@ TEST(BilWithGdal, WeReadWhatGdalWrites)
                 continue;   // 0.75 is rounded by GDAL's conversion
             EXPECT_DOUBLE_EQ(v, values[i]) << i;
         }
-        // Pixel (0.5, 0.5) lies between the first four samples.
+        // Samples stand at their cell centres, where GDAL reads them too:
+        // at the centre of cell (2, 1) its own sample, midway between the
+        // centres of cells (1, 1) and (2, 2) the mean of four.
         double v = 0;
-        ASSERT_TRUE(b.Interpolate(-150.4375, 60.5625, 0, &v));
-        EXPECT_DOUBLE_EQ(v, (1 + 2 + -5 + 6) / 4.0);
+        ASSERT_TRUE(b.Interpolate(-150.1875, 60.4375, 0, &v));
+        EXPECT_DOUBLE_EQ(v, 7);
+        const auto at = testsupport::run(QStringLiteral("gdallocationinfo"),
+                                         {"-valonly", "-geoloc", bil, "-150.1875", "60.4375"});
+        ASSERT_EQ(at.exitCode, 0) << at.err.toStdString();
+        EXPECT_EQ(at.out.trimmed().toDouble(), 7);
+        ASSERT_TRUE(b.Interpolate(-150.25, 60.375, 0, &v));
+        EXPECT_DOUBLE_EQ(v, (6 + 7 + 10 - 11) / 4.0);
     }
 }

@@ -362,28 +362,34 @@ TEST(BilSamples, EveryPixelTypeConvertsToDouble)
     }
 }
 
-TEST(BilSamples, InterpolateInsideAndAtTheLastRowOrColumn)
+TEST(BilSamples, InterpolateBetweenCellCentresAndFailsPastTheLastCentre)
 {
     CBil b;
-    makeSmall(b);
+    makeSmall(b);   // 4 x 3 cells of 2 x 3, centre of cell (0, 0) at (11, 29), samples 100 r + c
     double v = -1;
-    // Centre of cell (0,0) is pixel (0.5, 0.5): a quarter of the way
-    // to every neighbour in both directions.
+    // At a cell centre the result is that cell's own sample.
     ASSERT_TRUE(b.Interpolate(11.0, 29.0, 0, &v));
-    EXPECT_DOUBLE_EQ(v, 0.5 * 1 + 0.5 * 100);
-    ASSERT_TRUE(b.Interpolate(12.0, 26.0, 0, &v));   // pixel (1.0, 1.5)
-    EXPECT_DOUBLE_EQ(v, 101 + 50);
+    EXPECT_DOUBLE_EQ(v, 0);
+    ASSERT_TRUE(b.Interpolate(13.0, 26.0, 0, &v));   // centre of cell (1, 1)
+    EXPECT_DOUBLE_EQ(v, 101);
+    ASSERT_TRUE(b.Interpolate(15.0, 26.0, 0, &v));   // centre of cell (2, 1)
+    EXPECT_DOUBLE_EQ(v, 102);
+    // Between centres the weights follow the distance from them.
+    ASSERT_TRUE(b.Interpolate(13.5, 26.0, 0, &v));   // a quarter of the way east
+    EXPECT_DOUBLE_EQ(v, 101.25);
+    ASSERT_TRUE(b.Interpolate(14.0, 24.5, 0, &v));   // midway between four centres
+    EXPECT_DOUBLE_EQ(v, (101 + 102 + 201 + 202) / 4.0);
+    ASSERT_TRUE(b.Interpolate(16.9, 23.3, 0, &v));   // just inside the last centres
+    EXPECT_NEAR(v, 102 + 0.95 + 0.9 * 100, 1e-4);
 
-    // Last column (pixel column 3.x) and last row (2.x) lack a neighbour.
-    v = -1;
-    EXPECT_FALSE(b.Interpolate(17.0, 29.0, 0, &v));
-    EXPECT_EQ(v, 0.0);
-    v = -1;
-    EXPECT_FALSE(b.Interpolate(11.0, 23.0, 0, &v));
-    EXPECT_EQ(v, 0.0);
-    v = -1;
-    EXPECT_FALSE(b.Interpolate(0.0, 0.0, 0, &v));
-    EXPECT_EQ(v, 0.0);
+    // A position from the last column's or last row's centre on, or in the
+    // outer half of the first cell, lacks a neighbour.
+    for (auto [x, y] : {std::pair{17.0, 26.0}, {17.5, 26.0}, {13.0, 23.0}, {13.0, 22.0},
+                        {10.5, 26.0}, {13.0, 30.0}, {0.0, 0.0}}) {
+        v = -1;
+        EXPECT_FALSE(b.Interpolate(x, y, 0, &v)) << x << "," << y;
+        EXPECT_EQ(v, 0.0);
+    }
 }
 
 TEST(BilSamples, StatisticsOfZerosAndOfMixedSamples)
@@ -428,15 +434,15 @@ TEST(BilSamples, StatisticsOfZerosAndOfMixedSamples)
 
 // -------------------------------------------------------------- windows
 
-TEST(BilWindow, CopiesAtTheMatchingCellWithByteSwap)
+TEST(BilWindow, CoincidingCellsLandOnThemselvesWithByteSwap)
 {
-    // Source: cells on the same lattice as the destination but offset by a
-    // half cell, as DEM tiles are against the extracted raster.
+    // Destination cells on the same lattice as the source's: every copied
+    // cell must keep its place on the ground.
     CBil src;
     makeSmall(src, 0);                     // corner (10, 30.5), cells 2 x 3
     CBil dst;
     dst.SetDimensions(6, 5, 1, Int16);
-    dst.SetGeoReference(2.0, 3.0, 0, 0, 8.0, 33.5, 0, 0.0, 1);   // corner (7, 35)
+    dst.SetGeoReference(2.0, 3.0, 0, 0, 7.0, 35.0, 0, 0.0, 1);   // corner (6, 36.5)
     dst.SetByteOrder(1);
     ASSERT_TRUE(dst.Allocate());
 
@@ -444,14 +450,65 @@ TEST(BilWindow, CopiesAtTheMatchingCellWithByteSwap)
     EXPECT_EQ(src.WindowFirstColumn(), 1);
     EXPECT_EQ(src.WindowLastColumn(), 3);
     ASSERT_TRUE(src.CopyWindowInto(dst));
-    // Window corner (12, 30.5) is destination pixel (2.5, 1.5): cell (2, 1).
+    // Window corner (12, 30.5) is destination corner (3, 2).
     double v;
     for (int r = 0; r < 5; ++r)
         for (int c = 0; c < 6; ++c) {
             ASSERT_TRUE(dst.GetValue(c, r, 0, &v));
-            const bool inside = c >= 2 && c < 4 && r >= 1 && r < 3;
-            EXPECT_EQ(v, inside ? 100 * (r - 1) + (c - 1) : 0) << c << "," << r;
+            const bool inside = c >= 3 && c < 5 && r >= 2 && r < 4;
+            EXPECT_EQ(v, inside ? 100 * (r - 2) + (c - 2) : 0) << c << "," << r;
         }
+    // Each copied cell's centre is where the source has it.
+    for (int r = 0; r < 2; ++r)
+        for (int c = 1; c < 3; ++c) {
+            double x, y, dv;
+            src.PixelToGeo(c + 0.5, r + 0.5, &x, &y);
+            double dc, dr;
+            dst.GeoToPixel(x, y, &dc, &dr);
+            ASSERT_TRUE(dst.GetValue(dc, dr, 0, &dv));
+            EXPECT_EQ(dv, 100 * r + c);
+        }
+}
+
+TEST(BilWindow, ArcSecondCellsAtRealCoordinatesStayInPlace)
+{
+    // One arc-second cells at 45 N 122 W: the window corner maps to a
+    // destination corner only up to single-precision rounding, on either
+    // side of the whole number.
+    const double cell = 1.0 / 3600;
+    CBil src;
+    src.SetDimensions(40, 40, 1, Int16);
+    src.SetGeoReference(cell, cell, 0, 0, -122.0, 45.0, 0, 0.0, 1);
+    ASSERT_TRUE(src.Allocate());
+    for (int r = 0; r < 40; ++r)
+        for (int c = 0; c < 40; ++c) {
+            const qint16 v = qint16(100 * r + c);
+            src.MutableRowData(r)[2 * c] = uchar(quint16(v) >> 8);
+            src.MutableRowData(r)[2 * c + 1] = uchar(v & 0xff);
+        }
+    for (int shift = 0; shift < 12; ++shift) {
+        SCOPED_TRACE(shift);
+        // Destination cell (0, 0) centred 5 + shift cells west and 4 + shift
+        // cells north of the source's.
+        CBil dst;
+        dst.SetDimensions(60, 60, 1, Int16);
+        dst.SetGeoReference(cell, cell, 0, 0, -122.0 - (5 + shift) * cell, 45.0 + (4 + shift) * cell, 0,
+                            0.0, 1);
+        ASSERT_TRUE(dst.Allocate());
+        src.SetWindow(2 + shift, 3, 30, 9 + shift);
+        ASSERT_TRUE(src.CopyWindowInto(dst));
+        int bad = 0;
+        for (int r = 0; r < 60; ++r)
+            for (int c = 0; c < 60; ++c) {
+                double v;
+                ASSERT_TRUE(dst.GetValue(c, r, 0, &v));
+                const int sc = c - 5 - shift, sr = r - 4 - shift;
+                const bool inside = sc >= 2 + shift && sc < 30 && sr >= 3 && sr < 9 + shift;
+                if (v != (inside ? 100 * sr + sc : 0) && ++bad < 4)
+                    ADD_FAILURE() << "cell " << c << "," << r << " holds " << v;
+            }
+        EXPECT_EQ(bad, 0);
+    }
 }
 
 TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
@@ -460,7 +517,7 @@ TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
     makeSmall(src);
     CBil dst;
     dst.SetDimensions(2, 2, 1, Int16);
-    dst.SetGeoReference(2.0, 3.0, 0, 0, 16.0, 24.5, 0, 0.0, 1);   // corner (15, 26)
+    dst.SetGeoReference(2.0, 3.0, 0, 0, 15.0, 26.0, 0, 0.0, 1);   // corner (14, 27.5)
     ASSERT_TRUE(dst.Allocate());
 
     src.SetWindow(0, 0, 5, 3);
@@ -474,15 +531,13 @@ TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
     src.SetWindow(0, 0, 4, 3);
     EXPECT_FALSE(src.CopyWindowInto(other));
 
-    // The source corner (10, 30.5) is destination pixel (-2.5, -1.5): cell
-    // (-3, -2). Only the source's last cell (3, 2) lands inside, at (0, 0).
+    // The source corner (10, 30.5) is destination corner (-2, -1): only the
+    // source cells (2..3, 1..2) land inside, each on its own place.
     ASSERT_TRUE(src.CopyWindowInto(dst));
     double v;
-    ASSERT_TRUE(dst.GetValue(0, 0, 0, &v));
-    EXPECT_EQ(v, 203);
-    for (auto [c, r] : {std::pair{1, 0}, {0, 1}, {1, 1}}) {
+    for (auto [c, r] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
         ASSERT_TRUE(dst.GetValue(c, r, 0, &v));
-        EXPECT_EQ(v, 0);
+        EXPECT_EQ(v, 100 * (r + 1) + (c + 2)) << c << "," << r;
     }
 
     src.SetWindow(1, 1, 1, 2);   // empty

@@ -14,9 +14,11 @@
 
 namespace {
 
-// Synthetic DEM tiles: Int16, cell edges on whole multiples of the cell,
-// each sample encoding its global cell (column from the west edge's cell
-// index, row from the north edge's) so any misplacement shows.
+// Synthetic DEM tiles as real 1 degree tiles are laid out: Int16, cell
+// centres on whole multiples of the cell from the listed box's west edge to
+// its east edge and from its north edge to its south edge (neighbouring
+// tiles share their edge cells), each sample encoding its global cell so
+// any misplacement shows.
 qint16 code(long long gx, long long gy)
 {
     auto m = [](long long v) { return ((v % 150) + 150) % 150; };
@@ -30,11 +32,11 @@ struct TileSpec {
 
 void writeTile(const TileSpec &t, double cell)
 {
-    const int ncols = int(std::lround((t.right - t.left) / cell));
-    const int nrows = int(std::lround((t.top - t.bottom) / cell));
+    const int ncols = int(std::lround((t.right - t.left) / cell)) + 1;
+    const int nrows = int(std::lround((t.top - t.bottom) / cell)) + 1;
     CBil b;
     b.SetDimensions(ncols, nrows, 1, Int16);
-    b.SetGeoReference(cell, cell, 0, 0, t.left + cell / 2, t.top - cell / 2, 0, 0.0, 1);
+    b.SetGeoReference(cell, cell, 0, 0, t.left, t.top, 0, 0.0, 1);
     ASSERT_TRUE(b.Allocate());
     const long long gx0 = std::llround(t.left / cell), gy0 = std::llround(t.top / cell);
     for (int r = 0; r < nrows; ++r) {
@@ -63,15 +65,15 @@ void writeBoundaries(const std::vector<TileSpec> &tiles, const QByteArray &extra
                 + "," + QByteArray::number(t.top, 'g', 12) + "\n");
 }
 
-// Expected sample of the output cell centred at (x, y): the tile cell whose
-// north-west corner is that centre, 0 where no tile has it.
+// Expected sample of the output cell centred at (x, y): the tile cell with
+// that centre, 0 where no tile has it.
 qint16 expected(const std::vector<TileSpec> &tiles, double cell, double x, double y)
 {
     const long long gx = std::llround(x / cell), gy = std::llround(y / cell);
     for (const TileSpec &t : tiles) {
         const long long l = std::llround(t.left / cell), r = std::llround(t.right / cell);
         const long long top = std::llround(t.top / cell), b = std::llround(t.bottom / cell);
-        if (gx >= l && gx < r && gy <= top && gy > b)
+        if (gx >= l && gx <= r && gy <= top && gy >= b)
             return code(gx, gy);
     }
     return 0;
@@ -185,7 +187,7 @@ TEST_F(Elevation, BoxStraddlingTwoTilesAndTileWhollyInside)
     EXPECT_EQ(e.TilesRead(), 1);   // tile 3, which no edge of the box crosses
     int filled = 0;
     checkOutput(out("inside"), tiles, kArcSec, &filled);
-    EXPECT_EQ(filled, 225 * 225);   // every cell of tile 3
+    EXPECT_EQ(filled, 226 * 226);   // every cell of tile 3
     double v;
     CBil o;
     ASSERT_TRUE(o.Open(out("inside")));

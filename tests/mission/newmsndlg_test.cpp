@@ -377,16 +377,18 @@ TEST_F(NewMsnDlgTest, BrowseStoresAnExistingFolderOnly)
 constexpr double kCell = 1.0 / 3600.0;
 
 // One Int16 DEM tile of 100 m, listed in the boundary file, with an
-// optional rectangle of zero cells (tile columns and rows).
+// optional rectangle of zero cells (tile columns and rows). Laid out as real
+// tiles: cell centres on whole arc-seconds from the listed box's west and
+// north edges to its east and south ones.
 void writeDemTile(double left, double top, int size, const QRect &zeros = QRect())
 {
     CBil tile;
-    tile.SetDimensions(size, size, 1, Int16);
-    tile.SetGeoReference(kCell, kCell, 0, 0, left + kCell / 2, top - kCell / 2, 0, 0.0, 1);
+    tile.SetDimensions(size + 1, size + 1, 1, Int16);
+    tile.SetGeoReference(kCell, kCell, 0, 0, left, top, 0, 0.0, 1);
     ASSERT_TRUE(tile.Allocate());
-    for (int r = 0; r < size; ++r) {
+    for (int r = 0; r <= size; ++r) {
         unsigned char *row = tile.MutableRowData(r);
-        for (int c = 0; c < size; ++c) {
+        for (int c = 0; c <= size; ++c) {
             const int v = zeros.contains(c, r) ? 0 : 100;
             row[2 * c] = uchar(v >> 8);   // most significant byte first
             row[2 * c + 1] = uchar(v & 0xff);

@@ -58,21 +58,27 @@ TEST(DemoData, ElevationTilesReadBackCellForCell)
 
     CBil tile;
     ASSERT_TRUE(tile.Open(work(QStringLiteral("dem/cd01/demimage"))));
-    EXPECT_EQ(tile.GetNCols(), 3600);
-    EXPECT_EQ(tile.GetNRows(), 3600);
+    // As real 1 degree tiles: cell centres on whole arc-seconds, from the
+    // listed box's west and north lines to its east and south ones.
+    EXPECT_EQ(tile.GetNCols(), 3601);
+    EXPECT_EQ(tile.GetNRows(), 3601);
     EXPECT_EQ(tile.GetPixelType(), int(Int16));
-    EXPECT_NEAR(tile.GetLeft(), -122.0, 1e-9);
-    EXPECT_NEAR(tile.GetTop(), 45.0, 1e-9);
+    EXPECT_NEAR(tile.GetULXMap(), -122.0, 1e-9);
+    EXPECT_NEAR(tile.GetULYMap(), 45.0, 1e-9);
+    EXPECT_NEAR(tile.GetLeft(), -122.0 - 0.5 / 3600, 1e-9);
+    EXPECT_NEAR(tile.GetTop(), 45.0 + 0.5 / 3600, 1e-9);
     Rng rng(1);
     for (int k = 0; k < 500; ++k) {
-        const int c = int(rng.next() % 3600), r = int(rng.next() % 3600);
+        const int c = int(rng.next() % 3601), r = int(rng.next() % 3601);
         double v = 0;
         ASSERT_TRUE(tile.GetValue(c, r, 0, &v));
-        ASSERT_EQ(v, scene.cell(-122L * 3600 + c, 45L * 3600 - 1 - r)) << c << "," << r;
+        ASSERT_EQ(v, scene.cell(-122L * 3600 + c, 45L * 3600 - r)) << c << "," << r;
     }
     // The elevation the rays meet is the stored cells: at a cell centre exactly.
     double x, y, v;
     tile.PixelToGeo(1800.5, 900.5, &x, &y);
+    EXPECT_NEAR(x, -121.5, 1e-9);
+    EXPECT_NEAR(y, 44.75, 1e-9);
     ASSERT_TRUE(tile.GetValue(1800, 900, 0, &v));
     EXPECT_NEAR(scene.elevation(y, x), v, 1e-6);
     // Relief: hundreds of metres within the tile, never wrapping around 16 bits.
@@ -85,11 +91,29 @@ TEST(DemoData, ElevationTilesReadBackCellForCell)
         const auto r = testsupport::run(QStringLiteral("gdalinfo"), {QStringLiteral("-stats"), work(QStringLiteral("dem/cd01/demimage.bil"))});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         EXPECT_TRUE(r.out.contains(QLatin1String("Driver: EHdr"))) << r.out.toStdString();
-        EXPECT_TRUE(r.out.contains(QLatin1String("Size is 3600, 3600")));
+        EXPECT_TRUE(r.out.contains(QLatin1String("Size is 3601, 3601")));
         EXPECT_TRUE(r.out.contains(QLatin1String("Type=Int16")));
-        EXPECT_TRUE(r.out.contains(QLatin1String("Origin = (-122.000000000000000,45.000000000000000)"))) << r.out.toStdString();
+        // GDAL's origin is the outer corner: half a cell west and north of
+        // the whole-degree lines.
+        const int at = r.out.indexOf(QLatin1String("Origin = ("));
+        ASSERT_GE(at, 0) << r.out.toStdString();
+        const QString origin = r.out.mid(at + 10, r.out.indexOf(QLatin1Char(')'), at) - at - 10);
+        ASSERT_EQ(origin.split(QLatin1Char(',')).size(), 2) << origin.toStdString();
+        EXPECT_NEAR(origin.split(QLatin1Char(','))[0].toDouble(), -122.0 - 0.5 / 3600, 1e-12);
+        EXPECT_NEAR(origin.split(QLatin1Char(','))[1].toDouble(), 45.0 + 0.5 / 3600, 1e-12);
         EXPECT_TRUE(r.out.contains(QStringLiteral("Minimum=%1, Maximum=%2").arg(mn, 0, 'f', 3).arg(mx, 0, 'f', 3)))
             << r.out.toStdString();
+        // At a whole arc-second GDAL reads the scene's cell there, on the
+        // tile's corners too.
+        for (const auto &[gx, gy] : {std::pair{-121L * 3600 - 1800, 44L * 3600 + 2700}, {-122L * 3600, 45L * 3600},
+                                     {-121L * 3600, 44L * 3600}}) {
+            const auto at = testsupport::run(QStringLiteral("gdallocationinfo"),
+                                             {QStringLiteral("-valonly"), QStringLiteral("-geoloc"),
+                                              work(QStringLiteral("dem/cd01/demimage.bil")),
+                                              QString::number(gx / 3600.0, 'f', 10), QString::number(gy / 3600.0, 'f', 10)});
+            ASSERT_EQ(at.exitCode, 0) << at.err.toStdString();
+            EXPECT_EQ(at.out.trimmed().toInt(), scene.cell(gx, gy)) << gx << "," << gy;
+        }
     }
 }
 

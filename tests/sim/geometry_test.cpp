@@ -233,10 +233,13 @@ TEST(SceneTerrain, FarCellsAgreeWithTheTilesAndInterpolateBetweenCentres)
         for (int c = 0; c < 4; ++c)
             ASSERT_EQ(scene.cell(gx + c, gyTop - r), cells[size_t(r) * 4 + c]);
     // Bilinear between cell centres: a quarter of the way east and halfway north.
-    const double lon = (gx + 1 + 0.5 + 0.25) / 3600.0, lat = (gyTop - 2 + 0.5 + 0.5) / 3600.0;
+    const double lon = (gx + 1 + 0.25) / 3600.0, lat = (gyTop - 2 + 0.5) / 3600.0;
     const double s00 = cells[2 * 4 + 1], s10 = cells[2 * 4 + 2], s01 = cells[1 * 4 + 1], s11 = cells[1 * 4 + 2];
     const double expect = 0.5 * (s00 + 0.25 * (s10 - s00)) + 0.5 * (s01 + 0.25 * (s11 - s01));
     EXPECT_NEAR(scene.elevation(lat, lon), expect, 1e-9);
     // The same near the centre, inside the held cells.
-    EXPECT_NEAR(scene.elevation(44.5 + 0.5 / 3600, -121.5 + 0.5 / 3600), scene.cell(-121 * 3600 - 1800, 44 * 3600 + 1800), 1e-9);
+    EXPECT_NEAR(scene.elevation(44.5, -121.5), scene.cell(-121 * 3600 - 1800, 44 * 3600 + 1800), 1e-9);
+    EXPECT_NEAR(scene.elevation(44.5 + 0.5 / 3600, -121.5),
+                0.5 * (scene.cell(-121 * 3600 - 1800, 44 * 3600 + 1800) + scene.cell(-121 * 3600 - 1800, 44 * 3600 + 1801)),
+                1e-9);
 }

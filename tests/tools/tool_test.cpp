@@ -167,9 +167,11 @@ TEST(ToolBilInfo, DescribesTilesAndGrids)
     auto r = run(tool(), {QStringLiteral("bil-info"), d + QStringLiteral("/c-drive/demdata/cd01/demimage.hdr")});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     auto kv = keyValues(r.out);
-    EXPECT_EQ(kv.value(QStringLiteral("ncols")), QStringLiteral("3600"));
+    // Cell centres on whole arc-seconds, from one whole-degree line to the next.
+    EXPECT_EQ(kv.value(QStringLiteral("ncols")), QStringLiteral("3601"));
     EXPECT_EQ(kv.value(QStringLiteral("pixel type")), QStringLiteral("Int16"));
-    EXPECT_DOUBLE_EQ(kv.value(QStringLiteral("left")).toDouble(), -122.0);
+    EXPECT_DOUBLE_EQ(kv.value(QStringLiteral("ulxmap")).toDouble(), -122.0);
+    EXPECT_NEAR(kv.value(QStringLiteral("left")).toDouble(), -122.0 - 0.5 / 3600, 1e-9);
     EXPECT_EQ(kv.value(QStringLiteral("zero samples")), QStringLiteral("0"));
     EXPECT_GT(kv.value(QStringLiteral("maximum")).toDouble(), kv.value(QStringLiteral("minimum")).toDouble());
 
