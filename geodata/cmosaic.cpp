@@ -1,0 +1,444 @@
+#include "geodata/cmosaic.h"
+
+#include "geodata/cbil.h"
+#include "geodata/clineclipper.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr double kCell = 25.400309;
+constexpr int kRowBytes = 1728;
+constexpr int kGrey = 154;
+// Largest picture side a JPEG can hold.
+constexpr double kMaxSide = 65500.0;
+
+// What the mosaic needs from a palette ortho image.
+struct OrthoHeader {
+    quint32 height = 0;
+    double a = 0, b = 0, x = 0, e = 0, f = 0, y = 0;
+    double meridian = 0;
+    bool hasTransform = false;
+    qint64 rowsInFile = 0;   // whole rows present after the header
+
+    void model(double column, double row, double *mx, double *my) const
+    {
+        *mx = a * column + b * row + x;
+        *my = e * column + f * row + y;
+    }
+};
+
+quint16 u16(const uchar *p) { return quint16(p[0] | (p[1] << 8)); }
+quint32 u32(const uchar *p) { return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24); }
+
+bool readAt(QFile &file, qint64 offset, void *out, qint64 length)
+{
+    if (offset < 0 || length < 0 || offset + length > file.size())
+        return false;
+    return file.seek(offset) && file.read(static_cast<char *>(out), length) == length;
+}
+
+bool readDoubles(QFile &file, qint64 offset, double *out, int n)
+{
+    uchar raw[8 * 16];
+    if (n > 16 || !readAt(file, offset, raw, 8 * n))
+        return false;
+    for (int i = 0; i < n; ++i) {
+        quint64 bits = 0;
+        for (int k = 7; k >= 0; --k)
+            bits = (bits << 8) | raw[8 * i + k];
+        std::memcpy(&out[i], &bits, 8);
+    }
+    return true;
+}
+
+// Reads the header and the used tags. False when the file is not a
+// little-endian TIFF or lacks a usable georeference. Every offset is checked
+// against the file's size, so a damaged file never leads past its end.
+bool readOrthoHeader(QFile &file, OrthoHeader *h)
+{
+    uchar head[8];
+    if (!readAt(file, 0, head, 8) || u16(head) != 0x4949 || u16(head + 2) != 42)
+        return false;
+    *h = OrthoHeader();
+    const qint64 size = file.size();
+    const qint64 ifd = u32(head + 4);
+    uchar countRaw[2];
+    if (!readAt(file, ifd, countRaw, 2))
+        return false;
+    const qint64 fit = (size - ifd - 2) / 12;
+    const qint64 count = qMin<qint64>(u16(countRaw), fit);
+    for (qint64 i = 0; i < count; ++i) {
+        uchar ent[12];
+        if (!readAt(file, ifd + 2 + 12 * i, ent, 12))
+            break;
+        const quint16 tag = u16(ent);
+        const quint16 type = u16(ent + 2);
+        const quint32 value = u32(ent + 8);
+        switch (tag) {
+        case 257:
+            h->height = (type == 3) ? u16(ent + 8) : value;
+            break;
+        case 34264: {
+            double m[8];
+            if (readDoubles(file, value, m, 8)) {
+                h->a = m[0];
+                h->b = m[1];
+                h->x = m[3];
+                h->e = m[4];
+                h->f = m[5];
+                h->y = m[7];
+                h->hasTransform = std::isfinite(m[0]) && std::isfinite(m[1]) && std::isfinite(m[3])
+                    && std::isfinite(m[4]) && std::isfinite(m[5]) && std::isfinite(m[7]);
+            }
+            break;
+        }
+        case 34736: {
+            double cm = 0;
+            if (readDoubles(file, value, &cm, 1) && std::isfinite(cm) && std::fabs(cm) <= 360.0)
+                h->meridian = cm;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    h->rowsInFile = (size - 8) / kRowBytes;
+    return h->hasTransform;
+}
+
+bool differ(double a, double b) { return std::fabs(a - b) > 1e-6 && a != 0.0 && b != 0.0; }
+
+QString cutAtLast(const QString &s)
+{
+    const int i = s.lastIndexOf(QLatin1Char('_'));
+    return i < 0 ? s : s.left(i);
+}
+
+} // namespace
+
+QString CMosaic::MissionBaseName(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    QString base = cutAtLast(name);
+    if (name.contains(QLatin1String("_ortho"), Qt::CaseInsensitive))
+        base = cutAtLast(base);
+    return base;
+}
+
+QString CMosaic::PassName(const QString &orthoPath)
+{
+    const QString cut = cutAtLast(QFileInfo(orthoPath).completeBaseName());
+    const int i = cut.lastIndexOf(QLatin1Char('_'));
+    return i < 0 ? cut : cut.mid(i + 1);
+}
+
+CMosaic::CMosaic(const QString &path)
+{
+    passName_.clear();
+    const QFileInfo info(path);
+    const QString base = MissionBaseName(path);
+    const QDir folder = info.absoluteDir();
+
+    OpenHeatFiles(folder.filePath(base + QStringLiteral("_RawHeatData")));
+
+    const QStringList names =
+        folder.entryList(QStringList{base + QStringLiteral("_*_ortho.tif")}, QDir::Files, QDir::Name);
+    for (const QString &n : names)
+        inputs_ << folder.filePath(n);
+    if (inputs_.isEmpty()) {
+        error_ = QStringLiteral("no ortho images of %1 in %2").arg(base, QDir::toNativeSeparators(folder.path()));
+        return;
+    }
+    BuildMosaic();
+}
+
+CMosaic::~CMosaic()
+{
+    if (shp_)
+        SHPClose(shp_);
+    if (dbf_)
+        DBFClose(dbf_);
+}
+
+void CMosaic::OpenHeatFiles(const QString &base)
+{
+    for (const char *ext : {".shp", ".shx", ".dbf"})
+        QFile::remove(base + QLatin1String(ext));
+    const QByteArray b = QFile::encodeName(base);
+    if (QFile::exists(base + QStringLiteral(".shp")))
+        shp_ = SHPOpen(b.constData(), "rb+");
+    if (!shp_)
+        shp_ = SHPCreate(b.constData(), SHPT_POINT);
+    if (!shp_)
+        return;
+    const QByteArray d = QFile::encodeName(base + QStringLiteral(".dbf"));
+    if (QFile::exists(base + QStringLiteral(".dbf")))
+        dbf_ = DBFOpen(d.constData(), "rb+");
+    if (!dbf_) {
+        dbf_ = DBFCreate(d.constData());
+        if (dbf_ && DBFAddField(dbf_, "Pass", FTString, 3, 0) < 0) {
+            DBFClose(dbf_);
+            dbf_ = nullptr;
+        }
+    }
+    if (!dbf_) {
+        SHPClose(shp_);
+        shp_ = nullptr;
+    }
+}
+
+void CMosaic::AddHeatPoint(double latitude, double longitude, const QString &passName)
+{
+    if (!shp_ || !dbf_)
+        return;
+    double x = longitude, y = latitude;
+    SHPObject *obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
+    if (!obj)
+        return;
+    const int shape = SHPWriteObject(shp_, -1, obj);
+    SHPDestroyObject(obj);
+    if (shape < 0)
+        return;
+    const QByteArray pass = (passName.isEmpty() ? passName_ : passName).toLatin1();
+    DBFWriteStringAttribute(dbf_, shape, 0, pass.constData());
+    ++heatPoints_;
+}
+
+void CMosaic::BuildMosaic()
+{
+    const double gamma = QSettings().value(QStringLiteral("LastUsed/MosaicGamma"), 1.5).toDouble();
+    const QString first = inputs_.first();
+    const QString outBase = cutAtLast(cutAtLast(QFileInfo(first).fileName()));
+    outputPath_ = QDir::toNativeSeparators(
+        QFileInfo(first).absoluteDir().filePath(outBase + QStringLiteral("_mosaic.jpg")));
+
+    // Extent of every readable input, on the first input's meridian.
+    double minE = 9.99e99, minN = 9.99e99, maxE = -9.99e99, maxN = -9.99e99;
+    double m = 0;
+    bool haveMeridian = false;
+    int readable = 0;
+    for (const QString &in : inputs_) {
+        QFile file(in);
+        OrthoHeader h;
+        if (!file.open(QIODevice::ReadOnly) || !readOrthoHeader(file, &h))
+            continue;
+        if (!haveMeridian) {
+            m = std::trunc(h.meridian);
+            converter_.SetCentralMeridian(int(m));
+            haveMeridian = true;
+        }
+        ++readable;
+        const double corners[4][2] = {{32, 0}, {1632, 0}, {32, double(h.height)}, {1632, double(h.height)}};
+        for (const auto &c : corners) {
+            double x, y;
+            h.model(c[0], c[1], &x, &y);
+            if (differ(h.meridian, m)) {
+                double lat, lon, n, e;
+                std::int32_t zone;
+                converter_.SetCentralMeridian(int(std::trunc(h.meridian)));
+                converter_.UtmToLatLon(y, x, 0, &lat, &lon, 2);
+                converter_.SetCentralMeridian(int(m));
+                converter_.LatLonToUtm(lat, lon, &n, &e, &zone, 2);
+                x = e;
+                y = n;
+            }
+            minE = qMin(minE, x);
+            maxE = qMax(maxE, x);
+            minN = qMin(minN, y);
+            maxN = qMax(maxN, y);
+        }
+    }
+    if (readable == 0) {
+        error_ = QStringLiteral("no readable ortho image");
+        return;
+    }
+
+    // The whole extent's centre decides the final meridian.
+    double swLat, swLon, neLat, neLon, cLat, cLon;
+    converter_.UtmToLatLon(minN, minE, 0, &swLat, &swLon, 3);
+    converter_.UtmToLatLon(maxN, maxE, 0, &neLat, &neLon, 3);
+    converter_.UtmToLatLon((minN + maxN) / 2, (minE + maxE) / 2, 0, &cLat, &cLon, 3);
+    const double alaskaTest = swLat;
+    const double rounded = std::ceil(cLon - 0.5);   // nearest degree, a tie goes down
+    if (std::fabs(rounded - m) > 1e-6) {
+        double lat1, lon1, lat2, lon2, n, e;
+        std::int32_t zone;
+        converter_.UtmToLatLon(minN, minE, 0, &lat1, &lon1, 2);
+        converter_.UtmToLatLon(maxN, maxE, 0, &lat2, &lon2, 2);
+        converter_.SetCentralMeridian(int(rounded));
+        converter_.LatLonToUtm(lat1, lon1, &n, &e, &zone, 2);
+        minE = e;
+        minN = n;
+        converter_.LatLonToUtm(lat2, lon2, &n, &e, &zone, 2);
+        maxE = e;
+        maxN = n;
+        m = rounded;
+    }
+
+    const double colsD = std::trunc((maxE - minE) / kCell + 1.0) + 1;
+    const double rowsD = std::trunc((maxN - minN) / kCell + 1.0) + 1;
+    if (!(colsD >= 1 && rowsD >= 1 && colsD <= kMaxSide && rowsD <= kMaxSide)) {
+        error_ = QStringLiteral("the ortho images span too large an area for one picture");
+        return;
+    }
+    const int cols = int(colsD), rows = int(rowsD);
+    CBil grid;
+    grid.SetDimensions(cols, rows, 1, Int8);
+    grid.SetGeoReference(kCell, kCell, 0, 0, minE, maxN, 0, 0.0, 1);
+    QImage image(cols, rows, QImage::Format_RGB888);
+    if (image.isNull()) {
+        error_ = QStringLiteral("not enough memory for a %1 x %2 picture").arg(cols).arg(rows);
+        return;
+    }
+    image.fill(QColor(kGrey, kGrey, kGrey));
+
+    // Grey level of every ortho byte.
+    uchar shade[256];
+    for (int v = 0; v < 256; ++v) {
+        const int g = int(std::pow(v / 255.0, gamma) * 255.0 + 0.5);
+        shade[v] = uchar(255 - g);
+    }
+
+    std::vector<uchar> row(kRowBytes);
+    for (const QString &in : inputs_) {
+        QFile file(in);
+        OrthoHeader h;
+        if (!file.open(QIODevice::ReadOnly) || !readOrthoHeader(file, &h))
+            continue;
+        passName_ = PassName(in);
+        const bool reproject = differ(h.meridian, m);
+        const int inputMeridian = int(std::trunc(h.meridian));
+        if (!file.seek(8))
+            continue;
+        const qint64 lastRow = qMin<qint64>(qint64(h.height) - 1, h.rowsInFile);
+        for (qint64 k = 0; k < lastRow; ++k) {
+            if (file.read(reinterpret_cast<char *>(row.data()), kRowBytes) != kRowBytes)
+                break;
+            auto isData = [&](int c) { return row[c] != 0 && row[c] != 100 && row[c] != 254; };
+            int c0 = 0;
+            while (c0 < kRowBytes && !isData(c0))
+                ++c0;
+            if (c0 == kRowBytes)
+                continue;
+            int c1 = kRowBytes - 1;
+            while (c1 > 0 && !isData(c1))
+                --c1;
+            for (int c = c0; c <= c1; ++c) {
+                double x, y;
+                h.model(c, double(k + 1), &x, &y);
+                if (reproject) {
+                    double lat, lon, n, e;
+                    std::int32_t zone;
+                    converter_.SetCentralMeridian(inputMeridian);
+                    converter_.UtmToLatLon(y, x, 0, &lat, &lon, 2);
+                    converter_.SetCentralMeridian(int(m));
+                    converter_.LatLonToUtm(lat, lon, &n, &e, &zone, 2);
+                    x = e;
+                    y = n;
+                }
+                double u, v;
+                grid.GeoToPixel(x, y, &u, &v);
+                const double pu = std::trunc(u + 0.5), pv = std::trunc(v + 0.5);
+                if (!(pu >= 0 && pv >= 0 && pu < cols && pv < rows))
+                    continue;
+                const uchar value = row[c];
+                if (value == 255) {
+                    double lat, lon;
+                    converter_.UtmToLatLon(y, x, 0, &lat, &lon, alaskaTest > 51.0 ? 1 : 3);
+                    AddHeatPoint(lat, lon, QString());
+                }
+                uchar *px = image.scanLine(int(pv)) + 3 * int(pu);
+                // Fire always shows, also where an earlier pass painted
+                // white (its coldest values); greys never change a pixel
+                // whose red is full (fire or white).
+                if (value == 255) {
+                    px[0] = 255;
+                    px[1] = 0;
+                    px[2] = 0;
+                    continue;
+                }
+                if (px[0] == 255)
+                    continue;
+                uchar s = shade[value];
+                if (px[0] != kGrey)
+                    s = uchar((px[0] + s) / 2);
+                px[0] = px[1] = px[2] = s;
+            }
+        }
+    }
+
+    DrawGeoOverlays(grid, image);
+
+    // Grid row 0 is the northern edge, as is the picture's top row.
+    saved_ = image.save(outputPath_, "JPG", 80);
+    if (!saved_)
+        error_ = QStringLiteral("cannot write %1").arg(outputPath_);
+}
+
+void CMosaic::DrawGeoOverlays(const CBil &grid, QImage &image)
+{
+    const QString dir = QDir::current().filePath(QStringLiteral("GeoData"));
+    DrawShapefileVertices(grid, image, QColor(0, 255, 0), dir + QStringLiteral("/highways"), true);
+    DrawShapefileVertices(grid, image, QColor(0, 0, 255), dir + QStringLiteral("/interst"), true);
+    DrawShapefileVertices(grid, image, QColor(0, 255, 255), dir + QStringLiteral("/hydrolin"), true);
+}
+
+void CMosaic::DrawShapefileVertices(const CBil &grid, QImage &image, const QColor &colour, const QString &path,
+                                    bool thick)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (!QFile::exists(path + QStringLiteral(".shp")) && !QFile::exists(path + QStringLiteral(".SHP")))
+        return;
+    SHPHandle shp = SHPOpen(name.constData(), "rb");
+    if (!shp)
+        return;
+    const BilHeader &g = grid.Header();
+    double south, west, north, east;
+    converter_.UtmToLatLon(g.bottom, g.left, 0, &south, &west, 3);
+    converter_.UtmToLatLon(g.top, g.right, 0, &north, &east, 3);
+    CLineClipper clipper;
+    clipper.SetClipWindow(west, north, east, south);
+
+    int count = 0;
+    SHPGetInfo(shp, &count, nullptr, nullptr, nullptr);
+    auto mark = [&](int px, int py) {
+        if (px >= 0 && py >= 0 && px < image.width() && py < image.height())
+            image.setPixelColor(px, py, colour);
+    };
+    for (int i = 0; i < count; ++i) {
+        SHPObject *obj = SHPReadObject(shp, i);
+        if (!obj)
+            continue;
+        double x1 = obj->dfXMin, y1 = obj->dfYMin, x2 = obj->dfXMax, y2 = obj->dfYMax;
+        if (clipper.ClipSegment(x1, y1, x2, y2)) {
+            for (int k = 0; k < obj->nVertices; ++k) {
+                double n, e;
+                std::int32_t zone;
+                converter_.LatLonToUtm(obj->padfY[k], obj->padfX[k], &n, &e, &zone, 3);
+                double u, v;
+                grid.GeoToPixel(e, n, &u, &v);
+                const double pu = std::trunc(u + 0.5), pv = std::trunc(v + 0.5);
+                if (!(std::fabs(pu) < 1e9 && std::fabs(pv) < 1e9))
+                    continue;
+                const int px = int(pu), py = int(pv);
+                mark(px, py);
+                if (thick) {
+                    mark(px - 1, py);
+                    mark(px + 1, py);
+                    mark(px, py - 1);
+                    mark(px, py + 1);
+                }
+            }
+        }
+        SHPDestroyObject(obj);
+    }
+    SHPClose(shp);
+}
