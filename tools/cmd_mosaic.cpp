@@ -1,0 +1,42 @@
+// cindrel mosaic: the mission mosaic picture and heat point shapefile of a
+// log folder, as the orthorectify worker rebuilds them after each run.
+#include "geodata/cmosaic.h"
+#include "tools/command.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+using namespace cindrel::tool;
+
+int run(const Invocation &in)
+{
+    const QString path = in.positional(0);
+    const QFileInfo info(path);
+    if (!info.absoluteDir().exists())
+        return in.error(QStringLiteral("%1: the folder does not exist")
+                            .arg(QDir::toNativeSeparators(info.absolutePath())));
+    const QString base = CMosaic::MissionBaseName(path);
+    CMosaic mosaic(info.absoluteFilePath());
+    QTextStream &o = in.out();
+    for (const QString &input : mosaic.Inputs())
+        o << "input: " << QDir::toNativeSeparators(input) << "\n";
+    o << "heat points: " << mosaic.HeatPointCount() << " in "
+      << QDir::toNativeSeparators(info.absoluteDir().filePath(base + QStringLiteral("_RawHeatData.shp")))
+      << (mosaic.HeatFilesOpen() ? "" : " (not written)") << "\n";
+    if (!mosaic.Saved())
+        return in.error(mosaic.Error());
+    o << "mosaic: " << mosaic.OutputPath() << "\n";
+    return kSuccess;
+}
+
+const bool registered = registerCommand(
+    {QStringLiteral("mosaic"), QStringLiteral("Build the mission mosaic and heat points of a log folder"),
+     QStringLiteral("LOG"),
+     QStringLiteral("Combines every MISSION_*_ortho.tif beside LOG (MISSION: LOG's name cut before its last\n"
+                    "\"_\") into MISSION_mosaic.jpg with the vertices of GeoData/highways, interst and hydrolin\n"
+                    "(under the current folder) drawn over it, and writes one point per fire pixel to\n"
+                    "MISSION_RawHeatData.shp. The grey gamma is LastUsed/MosaicGamma (default 1.5)."),
+     {},
+     1, 1, run});
+} // namespace
