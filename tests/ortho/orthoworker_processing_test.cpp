@@ -2,6 +2,7 @@
 // the site script, with a simulated run and DEM.
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
+#include "geodata/desmoke.h"
 #include "mission/ancillary.h"
 #include "ortho/crectifiedstripchart.h"
 #include "ortho/orthorectifyworker.h"
@@ -285,4 +286,41 @@ TEST_F(OrthoWorkerProcessing, StopWithLogsQueuedFinishesEveryLogInOrder)
     EXPECT_EQ(scriptCalls(), (QStringList{a.base, QStringLiteral("20240715_1432_Demo_2")}));
     w.reset();
     EXPECT_TRUE(p.isNull());
+}
+
+TEST_F(OrthoWorkerProcessing, FireDetectionUsesTheStoredDetectionSettings)
+{
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(workerSpec(QStringLiteral("wsettings"), 30), &run, &error)) << error.toStdString();
+    // A fire limit below every channel B value: every sample is fire, and
+    // no cluster is thinned (they all reach the limit).
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), -40000);
+        settings.setValue(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), -40000);
+        settings.sync();
+    }
+    Worker w;
+    w.worker->SetElevationReady(true);
+    w.worker->AddFile(run.log);
+    ASSERT_TRUE(w.waitResults(1));
+    {
+        QSettings settings;
+        settings.remove(QStringLiteral("LastUsed/FireDetectChnBFireLimit"));
+        settings.remove(QStringLiteral("LastUsed/FireDetectChnBColdLimit"));
+    }
+    EXPECT_EQ(w.worker->Results().first().desmoke, 0);
+
+    QFile log(run.log);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const DesmokeLayout layout = DesmokeLayout::ForFileSize(log.size());
+    ASSERT_EQ(log.size() % layout.recordSize, 0);
+    const QByteArray all = log.readAll();
+    int notFire = 0;
+    for (qint64 r = 0; r < log.size() / layout.recordSize; ++r)
+        for (int j = 0; j < desmoke::kSamples; ++j)
+            if (quint8(all[int(r * layout.recordSize + layout.pixOffset + j)]) != 255)
+                ++notFire;
+    EXPECT_EQ(notFire, 0);
 }
