@@ -5,12 +5,16 @@
 // and the elevation-ready flag) and stops it at shutdown through the stop
 // flag before quitting and joining the thread.
 //
-// STAND-IN: the queue, its mutex, the per-file copy of the run values, the
-// 10 ms polling loop and the stop flag are the real ones, but processing a
-// file only logs what would be done and records the path in Processed().
-// Elevation extraction, desmoking, rectification, the mosaic and the site
-// script are not run yet.
+// Each log taken from the queue is processed with the values current when
+// it was taken: the run's elevation raster is extracted unless the caller
+// said it is ready, the fire pixels are recomputed and desmoked with the
+// stored detection parameters (the untouched log is kept as "orig.plf"),
+// the run is orthorectified into the log's folder, and the site's "int"
+// script runs with the log's base name. Nothing is reported to the user;
+// the outcome of every file is kept in Results() and written to the debug
+// log.
 #include <QMutex>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -56,6 +60,27 @@ public:
     // The values the last processed file was taken with.
     RunValues LastRunValues() const;
 
+    // What became of one file taken from the queue.
+    struct FileResult {
+        QString path;
+        bool logMissing = false;         // no readable log: nothing was done
+        bool elevationExtracted = false; // the worker extracted the raster itself
+        bool elevationFailed = false;    // extraction failed: the file was skipped
+        int desmoke = -1;                // DesmokeLog result (0 ok, -1 failed / not run)
+        int outcome = 0;                 // CRectifiedStripChart::Outcome (NotRun when not rectified)
+        QStringList products;            // product files written
+        int script = 0;                  // RunAncillary result (1 ran, 0 not started / not run)
+    };
+    QList<FileResult> Results() const;
+
+    // The raster name the rectifier looks for beside a log: the log's
+    // folder and its base name cut before the last "_".
+    static QString ElevationName(const QString &logPath);
+    // The latitude/longitude box (west, north, east, south) of a run area
+    // given in the grid of `centralMeridian`. False for an area that was
+    // never set or is not a finite box.
+    static bool RunAreaBox(const RunValues &values, double *west, double *north, double *east, double *south);
+
 public slots:
     void doWork();
 
@@ -66,6 +91,7 @@ private:
     mutable QMutex mutex;
     QStringList queue;
     QStringList processed;
+    QList<FileResult> results;
     RunValues values;
     RunValues lastValues;
     std::atomic<bool> stopFlag{false};
