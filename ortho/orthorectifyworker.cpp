@@ -3,6 +3,7 @@
 #include "datasource/ccindreldsplog.h"
 #include "datasource/cutmconverter.h"
 #include "geodata/celevationdata.h"
+#include "geodata/cmosaic.h"
 #include "geodata/desmoke.h"
 #include "mission/ancillary.h"
 #include "ortho/crectifiedstripchart.h"
@@ -229,15 +230,21 @@ void OrthoRectifyWorker::ProcessFile(const QString &path, const RunValues &v)
         log->Close();
     }
 
-    // 6. The mission mosaic. The mosaic step is still to connect: the
-    // mosaic builder is not part of this build yet.
+    // 6. The mission mosaic, rebuilt from every pass in the folder (also
+    // when this run produced nothing: earlier passes still make it).
+    {
+        auto mosaic = std::make_unique<CMosaic>(path);
+        result.mosaicSaved = mosaic->Saved();
+        result.mosaicPath = mosaic->OutputPath();
+    }
 
     // 7. The site's script hears of the finished log.
     result.script = RunAncillary(1, QStringList{base});
 
-    finish(QStringLiteral("desmoke %1, %2, %3 products, script %4")
+    finish(QStringLiteral("desmoke %1, %2, %3 products, mosaic %4, script %5")
                .arg(result.desmoke == 0 ? QStringLiteral("done") : QStringLiteral("failed"),
                     CRectifiedStripChart::OutcomeText(CRectifiedStripChart::Outcome(result.outcome)))
                .arg(result.products.size())
+               .arg(result.mosaicSaved ? QStringLiteral("written") : QStringLiteral("not written"))
                .arg(result.script == 1 ? QStringLiteral("ran") : QStringLiteral("not run")));
 }

@@ -9,7 +9,8 @@
 // it was taken: the run's elevation raster is extracted unless the caller
 // said it is ready, the fire pixels are recomputed and desmoked with the
 // stored detection parameters (the untouched log is kept as "orig.plf"),
-// the run is orthorectified into the log's folder, and the site's "int"
+// the run is orthorectified into the log's folder, the mission mosaic of
+// the folder is rebuilt, and the site's "int"
 // script runs with the log's base name. Nothing is reported to the user;
 // the outcome of every file is kept in Results() and written to the debug
 // log.
@@ -69,6 +70,8 @@ public:
         int desmoke = -1;                // DesmokeLog result (0 ok, -1 failed / not run)
         int outcome = 0;                 // CRectifiedStripChart::Outcome (NotRun when not rectified)
         QStringList products;            // product files written
+        bool mosaicSaved = false;        // the mission mosaic was written
+        QString mosaicPath;              // where
         int script = 0;                  // RunAncillary result (1 ran, 0 not started / not run)
     };
     QList<FileResult> Results() const;

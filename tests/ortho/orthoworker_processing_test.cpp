@@ -183,6 +183,10 @@ TEST_F(OrthoWorkerProcessing, QueuedLogIsDesmokedRectifiedAndAnnounced)
         EXPECT_TRUE(QFileInfo::exists(run.folder + QStringLiteral("/jpeg/") + run.base + suffix + QStringLiteral(".jpg")))
             << suffix.toStdString();
     }
+    // The mission mosaic of the folder, with the heat points.
+    EXPECT_TRUE(r.mosaicSaved);
+    EXPECT_TRUE(QFileInfo::exists(run.folder + QStringLiteral("/20240715_1432_Demo_mosaic.jpg")));
+    EXPECT_TRUE(QFileInfo::exists(run.folder + QStringLiteral("/20240715_1432_Demo_RawHeatData.shp")));
     // The site script heard of it, with the base name, once.
     EXPECT_EQ(r.script, 1);
     EXPECT_EQ(scriptCalls(), QStringList{run.base});
@@ -207,7 +211,9 @@ TEST_F(OrthoWorkerProcessing, ElevationReadyNeverExtractsButStillDesmokesAndAnno
     EXPECT_EQ(r.desmoke, 0);
     EXPECT_EQ(r.outcome, int(CRectifiedStripChart::NoElevation));
     EXPECT_TRUE(r.products.isEmpty());
-    // Nothing produced: the later steps still run.
+    // Nothing produced: the later steps still run (no ortho image in the
+    // folder, so no mosaic picture).
+    EXPECT_FALSE(r.mosaicSaved);
     EXPECT_EQ(scriptCalls(), QStringList{run.base});
 }
 
@@ -242,6 +248,7 @@ TEST_F(OrthoWorkerProcessing, FailedExtractionOrMissingLogSkipsTheFileAndTheQueu
         EXPECT_EQ(r.desmoke, -1);
         EXPECT_EQ(r.outcome, int(CRectifiedStripChart::NotRun));
         EXPECT_EQ(r.script, 0);
+        EXPECT_FALSE(r.mosaicSaved);
     }
     // The skipped log was not touched, and nobody was told of it.
     EXPECT_FALSE(QFileInfo::exists(orig));
