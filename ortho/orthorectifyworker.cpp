@@ -3,6 +3,7 @@
 #include "datasource/ccindreldsplog.h"
 #include "datasource/cutmconverter.h"
 #include "geodata/celevationdata.h"
+#include "geodata/cmosaic.h"
 #include "geodata/desmoke.h"
 #include "mission/ancillary.h"
 #include "ortho/crectifiedstripchart.h"
@@ -229,8 +230,9 @@ void OrthoRectifyWorker::ProcessFile(const QString &path, const RunValues &v)
         log->Close();
     }
 
-    // 6. The mission mosaic. The mosaic step is still to connect: the
-    // mosaic builder is not part of this build yet.
+    // 6. The mission mosaic, rebuilt from every pass of the log's folder
+    // (also when this run made no products: the older passes remain).
+    { CMosaic mosaic(path); }
 
     // 7. The site's script hears of the finished log.
     result.script = RunAncillary(1, QStringList{base});
