@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QPointer>
 #include <QSettings>
 #include <QTextStream>
@@ -183,10 +184,14 @@ TEST_F(OrthoWorkerProcessing, QueuedLogIsDesmokedRectifiedAndAnnounced)
         EXPECT_TRUE(QFileInfo::exists(run.folder + QStringLiteral("/jpeg/") + run.base + suffix + QStringLiteral(".jpg")))
             << suffix.toStdString();
     }
-    // The mission mosaic of the folder, with the heat points.
     EXPECT_TRUE(r.mosaicSaved);
-    EXPECT_TRUE(QFileInfo::exists(run.folder + QStringLiteral("/20240715_1432_Demo_mosaic.jpg")));
-    EXPECT_TRUE(QFileInfo::exists(run.folder + QStringLiteral("/20240715_1432_Demo_RawHeatData.shp")));
+    // The mission mosaic and its heat points beside them, of this pass.
+    const QString mission = run.base.left(run.base.lastIndexOf(QLatin1Char('_')));
+    EXPECT_FALSE(QImage(run.folder + QLatin1Char('/') + mission + QStringLiteral("_mosaic.jpg")).isNull());
+    for (const char *ext : {".shp", ".shx", ".dbf"})
+        EXPECT_TRUE(QFileInfo::exists(run.folder + QLatin1Char('/') + mission + QStringLiteral("_RawHeatData")
+                                      + QLatin1String(ext)))
+            << ext;
     // The site script heard of it, with the base name, once.
     EXPECT_EQ(r.script, 1);
     EXPECT_EQ(scriptCalls(), QStringList{run.base});
