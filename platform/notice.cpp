@@ -1,7 +1,11 @@
 #include "platform/notice.h"
 
+#include <QApplication>
+#include <QDebug>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QPointer>
+#include <QThread>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QQueue>
@@ -35,6 +39,37 @@ QMessageBox::StandardButton defaultReply(QMessageBox::StandardButtons buttons,
     return QMessageBox::Ok;
 }
 
+bool onGuiThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+void showLater(Kind kind, const QString &title, const QString &text, QMessageBox::StandardButtons buttons,
+               QMessageBox::StandardButton defaultButton)
+{
+    qWarning().noquote() << title + QStringLiteral(": ") + text;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || !qobject_cast<QApplication *>(app))
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [kind, title, text, buttons, defaultButton] {
+            QMessageBox::Icon icon = QMessageBox::Critical;
+            if (kind == Kind::Warning)
+                icon = QMessageBox::Warning;
+            else if (kind == Kind::Information)
+                icon = QMessageBox::Information;
+            else if (kind == Kind::Question)
+                icon = QMessageBox::Question;
+            QMessageBox box(icon, title, text, buttons);
+            if (defaultButton != QMessageBox::NoButton)
+                box.setDefaultButton(defaultButton);
+            box.exec();
+        },
+        Qt::QueuedConnection);
+}
+
 QMessageBox::StandardButton box(Kind kind, QWidget *parent, const QString &title, const QString &text,
                                 QMessageBox::StandardButtons buttons,
                                 QMessageBox::StandardButton defaultButton)
@@ -48,6 +83,13 @@ QMessageBox::StandardButton box(Kind kind, QWidget *parent, const QString &title
                 return s.buttonReplies.dequeue();
             return defaultReply(buttons, defaultButton);
         }
+    }
+    if (!onGuiThread()) {
+        // A box cannot be shown from a worker thread, and waiting for the GUI
+        // thread could deadlock a shutdown that joins this thread. Show it on
+        // the GUI thread without waiting and answer with the default.
+        showLater(kind, title, text, buttons, defaultButton);
+        return defaultReply(buttons, defaultButton);
     }
     switch (kind) {
     case Kind::Critical:
@@ -118,6 +160,12 @@ QString getText(QWidget *parent, const QString &title, const QString &label, con
             *ok = !reply.isNull();
         return reply.isNull() ? QString() : reply;
     }
+    if (!onGuiThread()) {
+        qWarning().noquote() << title + QStringLiteral(": no input possible here: ") + label;
+        if (ok)
+            *ok = false;
+        return QString();
+    }
     return QInputDialog::getText(parent, title, label, QLineEdit::Normal, initial, ok);
 }
 
@@ -127,6 +175,8 @@ QString getOpenFileName(QWidget *parent, const QString &caption, const QString &
     bool answered = false;
     if (scriptedText(Kind::OpenFile, caption, dir, &reply, &answered))
         return answered ? reply : QString();
+    if (!onGuiThread())
+        return QString();
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
@@ -136,6 +186,8 @@ QString getSaveFileName(QWidget *parent, const QString &caption, const QString &
     bool answered = false;
     if (scriptedText(Kind::SaveFile, caption, dir, &reply, &answered))
         return answered ? reply : QString();
+    if (!onGuiThread())
+        return QString();
     return QFileDialog::getSaveFileName(parent, caption, dir, filter);
 }
 
@@ -148,6 +200,8 @@ QString getExistingDirectory(QWidget *parent, const QString &caption, const QStr
     QFileDialog::Options options = QFileDialog::ShowDirsOnly;
     if (!resolveLinks)
         options |= QFileDialog::DontResolveSymlinks;
+    if (!onGuiThread())
+        return QString();
     return QFileDialog::getExistingDirectory(parent, caption, dir, options);
 }
 

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+
+#include <thread>
 
 using namespace cindrel;
 
@@ -48,4 +51,27 @@ TEST(NoticeLayer, RecordsAndAnswersScriptedReplies)
     Notice::pushTextReply(QStringLiteral("/x/a.plf"));
     EXPECT_EQ(Notice::getOpenFileName(nullptr, "Open", "/x", "*.plf"), QStringLiteral("/x/a.plf"));
     EXPECT_EQ(Notice::last().kind, Notice::Kind::OpenFile);
+}
+
+// A box requested from a worker thread never blocks that thread: it is
+// answered at once with its default and shown later on the GUI thread.
+TEST(NoticeLayer, WorkerThreadBoxesNeverBlock)
+{
+    Notice::setTestMode(false);
+    QMessageBox::StandardButton reply = QMessageBox::NoButton;
+    bool ok = true;
+    QString file = QStringLiteral("unset");
+    std::thread worker([&] {
+        reply = Notice::question(nullptr, "Worker", "continue?", QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No);
+        Notice::getText(nullptr, "Worker", "name", "x", &ok);
+        file = Notice::getOpenFileName(nullptr, "Open", "/", "*");
+    });
+    worker.join();
+    Notice::setTestMode(true);
+    // Drop the box that was posted for the GUI thread.
+    QCoreApplication::removePostedEvents(qApp, QEvent::MetaCall);
+    EXPECT_EQ(reply, QMessageBox::No);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(file.isEmpty());
 }
