@@ -138,10 +138,10 @@ std::uint32_t word(const void *in, std::uint32_t inSize, int i)
 
 // ------------------------------------------------------------------ config
 
-bool SimBoardConfig::parse(const QString &spec, QString *error)
+bool SimBoardConfig::parse(const QString &recipe, QString *error)
 {
     bool allOk = true;
-    const QStringList items = spec.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList items = recipe.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (QString item : items) {
         item = item.trimmed().toLower();
         const int eq = item.indexOf(QLatin1Char('='));
@@ -186,9 +186,9 @@ bool SimBoardConfig::parse(const QString &spec, QString *error)
 SimBoardConfig SimBoardConfig::fromEnvironment()
 {
     SimBoardConfig c;
-    const QString spec = qEnvironmentVariable("CINDREL_SIM_DSP");
+    const QString recipe = qEnvironmentVariable("CINDREL_SIM_DSP");
     QString error;
-    if (!spec.isEmpty() && !c.parse(spec, &error))
+    if (!recipe.isEmpty() && !c.parse(recipe, &error))
         qWarning("CINDREL_SIM_DSP: %s", qPrintable(error.trimmed()));
     return c;
 }

@@ -51,7 +51,7 @@ struct SimBoardConfig {
     // late-handshake, ins-down, bad-rbf, record-size=N, dma-fail=N,
     // psc-stuck, stall=N, rate=HZ, time-scale=X. False with an error text
     // for an unknown item.
-    bool parse(const QString &spec, QString *error = nullptr);
+    bool parse(const QString &recipe, QString *error = nullptr);
     // The configuration named by CINDREL_SIM_DSP (the default when unset).
     static SimBoardConfig fromEnvironment();
     double timeScale = -1;               // time-scale=X; negative: leave the host's timing alone

@@ -56,40 +56,40 @@ QString num(double v, int decimals) { return QString::number(v, 'f', decimals); 
 
 // ------------------------------------------------------------------ rasters
 
-bool writeBil(const QString &baseName, const BilSpec &spec, const void *data, QString *error)
+bool writeBil(const QString &baseName, const BilLayout &recipe, const void *data, QString *error)
 {
     if (!makeParent(baseName, error))
         return false;
-    const int bytes = spec.nbits / 8;
+    const int bytes = recipe.nbits / 8;
     QString hdr;
     QTextStream h(&hdr);
     auto line = [&](const char *key, const QString &value) { h << QString::fromLatin1(key).leftJustified(14) << value << "\n"; };
     line("BYTEORDER", QStringLiteral("I"));
     line("LAYOUT", QStringLiteral("BIL"));
-    line("NROWS", QString::number(spec.nrows));
-    line("NCOLS", QString::number(spec.ncols));
+    line("NROWS", QString::number(recipe.nrows));
+    line("NCOLS", QString::number(recipe.ncols));
     line("NBANDS", QStringLiteral("1"));
-    line("NBITS", QString::number(spec.nbits));
-    line("BANDROWBYTES", QString::number(qint64(spec.ncols) * bytes));
-    line("TOTALROWBYTES", QString::number(qint64(spec.ncols) * bytes));
+    line("NBITS", QString::number(recipe.nbits));
+    line("BANDROWBYTES", QString::number(qint64(recipe.ncols) * bytes));
+    line("TOTALROWBYTES", QString::number(qint64(recipe.ncols) * bytes));
     line("BANDGAPBYTES", QStringLiteral("0"));
-    line("PIXELTYPE", spec.floatSamples ? QStringLiteral("FLOAT") : QStringLiteral("SIGNEDINT"));
-    line("ULXMAP", num(spec.ulxmap, 14));
-    line("ULYMAP", num(spec.ulymap, 14));
-    line("XDIM", num(spec.xdim, 14));
-    line("YDIM", num(spec.ydim, 14));
+    line("PIXELTYPE", recipe.floatSamples ? QStringLiteral("FLOAT") : QStringLiteral("SIGNEDINT"));
+    line("ULXMAP", num(recipe.ulxmap, 14));
+    line("ULYMAP", num(recipe.ulymap, 14));
+    line("XDIM", num(recipe.xdim, 14));
+    line("YDIM", num(recipe.ydim, 14));
     h.flush();
     if (!writeText(baseName + QStringLiteral(".hdr"), hdr, error))
         return false;
-    const QString blw = num(spec.xdim, 14) + "\n" + num(0.0, 14) + "\n" + num(0.0, 14) + "\n" + num(-spec.ydim, 14) + "\n"
-                        + num(spec.ulxmap, 14) + "\n" + num(spec.ulymap, 14) + "\n";
+    const QString blw = num(recipe.xdim, 14) + "\n" + num(0.0, 14) + "\n" + num(0.0, 14) + "\n" + num(-recipe.ydim, 14) + "\n"
+                        + num(recipe.ulxmap, 14) + "\n" + num(recipe.ulymap, 14) + "\n";
     if (!writeText(baseName + QStringLiteral(".blw"), blw, error))
         return false;
 
     QFile f(baseName + QStringLiteral(".bil"));
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return fail(error, QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(f.fileName()), f.errorString()));
-    const qint64 total = qint64(spec.ncols) * spec.nrows * bytes;
+    const qint64 total = qint64(recipe.ncols) * recipe.nrows * bytes;
 #if Q_BYTE_ORDER == Q_BIG_ENDIAN
     QByteArray swapped(static_cast<const char *>(data), int(total));
     for (qint64 i = 0; i < total; i += bytes)
@@ -120,13 +120,13 @@ bool writeDemTiles(const Scene &scene, const QString &boundaryFile, const std::f
         const int n = t.cellsPerDegree;
         cells.resize(size_t(n + 1) * size_t(n + 1));
         scene.fillCells(long(t.lon0) * n, long(t.lat0 + 1) * n, n + 1, n + 1, cells.data());
-        BilSpec spec;
-        spec.ncols = spec.nrows = n + 1;
-        spec.nbits = 16;
-        spec.xdim = spec.ydim = 1.0 / n;
-        spec.ulxmap = t.lon0;
-        spec.ulymap = t.lat0 + 1;
-        if (!writeBil(tilePath(index), spec, cells.data(), error))
+        BilLayout recipe;
+        recipe.ncols = recipe.nrows = n + 1;
+        recipe.nbits = 16;
+        recipe.xdim = recipe.ydim = 1.0 / n;
+        recipe.ulxmap = t.lon0;
+        recipe.ulymap = t.lat0 + 1;
+        if (!writeBil(tilePath(index), recipe, cells.data(), error))
             return false;
         out << index << "," << t.lon0 << "," << (t.lat0 + 1) << "," << (t.lon0 + 1) << "," << t.lat0 << "\n";
     }
@@ -153,16 +153,16 @@ bool writeShiftGrids(const QString &folder, QString *error)
             lat[size_t(r) * ncols + c] = float(a);
             lon[size_t(r) * ncols + c] = float(b);
         }
-    BilSpec spec;
-    spec.ncols = ncols;
-    spec.nrows = nrows;
-    spec.nbits = 32;
-    spec.floatSamples = true;
-    spec.xdim = spec.ydim = step;
-    spec.ulxmap = west;
-    spec.ulymap = north;
-    return writeBil(folder + QStringLiteral("/AlaskaLatShift"), spec, lat.data(), error)
-           && writeBil(folder + QStringLiteral("/AlaskaLonShift"), spec, lon.data(), error);
+    BilLayout recipe;
+    recipe.ncols = ncols;
+    recipe.nrows = nrows;
+    recipe.nbits = 32;
+    recipe.floatSamples = true;
+    recipe.xdim = recipe.ydim = step;
+    recipe.ulxmap = west;
+    recipe.ulymap = north;
+    return writeBil(folder + QStringLiteral("/AlaskaLatShift"), recipe, lat.data(), error)
+           && writeBil(folder + QStringLiteral("/AlaskaLonShift"), recipe, lon.data(), error);
 }
 
 // ---------------------------------------------------------------- map lines

@@ -28,14 +28,14 @@ namespace sim {
 
 // A BIL raster as this data set writes it: little-endian samples, the
 // header with geometry and PIXELTYPE (for other readers), and the world file.
-struct BilSpec {
+struct BilLayout {
     int ncols = 0, nrows = 0;
     int nbits = 16;
     bool floatSamples = false;     // Float32 when nbits is 32
     double xdim = 1.0, ydim = 1.0; // cell size (positive)
     double ulxmap = 0.0, ulymap = 0.0;   // centre of the upper-left cell
 };
-bool writeBil(const QString &baseName, const BilSpec &spec, const void *data, QString *error);
+bool writeBil(const QString &baseName, const BilLayout &recipe, const void *data, QString *error);
 
 // Elevation tiles of the scene and their boundary file. tilePath(index)
 // gives the tile's base name (without extension); folders are created.

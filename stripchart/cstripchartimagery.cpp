@@ -574,10 +574,10 @@ void CStripChartImagery::WriteTrailer()
         // Without a fixed meridian the positions are in their UTM zone.
         centralMeridian = cm != 0 ? double(cm) : -CUtmConverter::ZoneCentralMeridianWest(zone);
     }
-    const tiffstream::TrailerSpec spec = tiffstream::MakeStripChartTrailer(
+    const tiffstream::TrailerTags recipe = tiffstream::MakeStripChartTrailer(
         static_cast<std::uint32_t>(rowsWritten), services->GetMissionName(), runNumber, startTime, geo,
         transformation, centralMeridian);
-    tiffstream::WriteTrailer(file, spec, tiffstream::kHeaderBytes + std::int64_t(rowsWritten) * kRowBytes);
+    tiffstream::WriteTrailer(file, recipe, tiffstream::kHeaderBytes + std::int64_t(rowsWritten) * kRowBytes);
 }
 
 void CStripChartImagery::CloseAndRemoveTemp()

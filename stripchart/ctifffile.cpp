@@ -76,10 +76,10 @@ bool CTiffFile::WriteTrailer(const CBil &grid, double rowValue)
     trailerTime_ = QDateTime::currentDateTime();
     const QVector<double> mt =
         tiffstream::MakeModelTransformation(grid, -(leftMargin_ + 0.5), rowValue - 0.5);
-    const tiffstream::TrailerSpec spec = tiffstream::MakeOrthoTrailer(
+    const tiffstream::TrailerTags recipe = tiffstream::MakeOrthoTrailer(
         rowsWritten_, rowWidth_, twoColor_, nad27_, trailerTime_, mt, centralMeridian_);
     const std::int64_t dataEnd = tiffstream::kHeaderBytes + std::int64_t(rowsWritten_) * rowWidth_;
-    if (!tiffstream::WriteTrailer(file_, spec, dataEnd, &layout_))
+    if (!tiffstream::WriteTrailer(file_, recipe, dataEnd, &layout_))
         writesOk_ = false;
     CloseStream();
     trailerDone_ = true;

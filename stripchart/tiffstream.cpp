@@ -201,12 +201,12 @@ QVector<double> MakeModelTransformation(const CBil &grid, double column, double 
             0, 0, 0, 1};
 }
 
-TrailerSpec MakeStripChartTrailer(std::uint32_t rows, const QString &missionName, int runNumber,
+TrailerTags MakeStripChartTrailer(std::uint32_t rows, const QString &missionName, int runNumber,
                                   const QDateTime &startTime, bool geo,
                                   const QVector<double> &modelTransformation,
                                   double centralMeridian)
 {
-    TrailerSpec t;
+    TrailerTags t;
     t.imageWidth = 1728;
     t.rowWidth = 1728;
     t.rows = rows;
@@ -227,12 +227,12 @@ TrailerSpec MakeStripChartTrailer(std::uint32_t rows, const QString &missionName
     return t;
 }
 
-TrailerSpec MakeOrthoTrailer(std::uint32_t rows, int rowWidth, bool twoColor, bool nad27,
+TrailerTags MakeOrthoTrailer(std::uint32_t rows, int rowWidth, bool twoColor, bool nad27,
                              const QDateTime &trailerTime,
                              const QVector<double> &modelTransformation,
                              double centralMeridian)
 {
-    TrailerSpec t;
+    TrailerTags t;
     t.rowWidth = rowWidth;
     t.imageWidth = std::uint32_t(twoColor ? rowWidth / 3 : rowWidth);
     t.rows = rows;
@@ -283,7 +283,7 @@ bool WriteRow(std::FILE *f, const void *row, int length, int rowWidth)
     return ok;
 }
 
-QByteArray BuildTrailer(const TrailerSpec &spec, std::int64_t dataEnd, TrailerLayout *layoutOut)
+QByteArray BuildTrailer(const TrailerTags &recipe, std::int64_t dataEnd, TrailerLayout *layoutOut)
 {
     TrailerLayout layout;
     QByteArray out;
@@ -295,11 +295,11 @@ QByteArray BuildTrailer(const TrailerSpec &spec, std::int64_t dataEnd, TrailerLa
         return at;
     };
 
-    const QByteArray description = withNul(spec.description);
+    const QByteArray description = withNul(recipe.description);
     layout.description = place(description);
     layout.descriptionCount = std::uint32_t(description.size());
 
-    const StripLayout strips = ComputeStrips(dataEnd, spec.rowWidth);
+    const StripLayout strips = ComputeStrips(dataEnd, recipe.rowWidth);
     layout.strips = std::uint32_t(strips.offsets.size());
     const QByteArray stripOffsets = longs(strips.offsets);
     const QByteArray stripCounts = longs(strips.counts);
@@ -310,9 +310,9 @@ QByteArray BuildTrailer(const TrailerSpec &spec, std::int64_t dataEnd, TrailerLa
     layout.xResolution = place(xres);
     layout.yResolution = place(yres);
 
-    const QByteArray software = withNul(spec.software);
-    const QByteArray dateTime = withNul(spec.dateTime);
-    const QByteArray copyright = withNul(spec.copyright);
+    const QByteArray software = withNul(recipe.software);
+    const QByteArray dateTime = withNul(recipe.dateTime);
+    const QByteArray copyright = withNul(recipe.copyright);
     layout.software = place(software);
     layout.softwareCount = std::uint32_t(software.size());
     layout.dateTime = place(dateTime);
@@ -321,39 +321,39 @@ QByteArray BuildTrailer(const TrailerSpec &spec, std::int64_t dataEnd, TrailerLa
     layout.copyrightCount = std::uint32_t(copyright.size());
 
     QByteArray colorMap, bps;
-    if (spec.rgb) {
+    if (recipe.rgb) {
         bps = shorts({8, 8, 8});
         layout.bitsPerSample = place(bps);
     } else {
-        colorMap = shorts(MakeColorMap(spec.gamma));
+        colorMap = shorts(MakeColorMap(recipe.gamma));
         layout.colorMap = place(colorMap);
     }
 
     QByteArray mt, gkd, gdp;
-    if (spec.geo) {
-        QVector<double> m = spec.modelTransformation;
+    if (recipe.geo) {
+        QVector<double> m = recipe.modelTransformation;
         m.resize(16);
         mt = doubles(m);
-        gkd = shorts(MakeGeoKeyDirectory(spec.geographicType));
-        gdp = doubles(MakeGeoDoubleParams(spec.centralMeridian));
+        gkd = shorts(MakeGeoKeyDirectory(recipe.geographicType));
+        gdp = doubles(MakeGeoDoubleParams(recipe.centralMeridian));
         layout.modelTransformation = place(mt);
         layout.geoKeyDirectory = place(gkd);
         layout.geoDoubleParams = place(gdp);
     }
 
     IfdBuilder ifd;
-    ifd.AddLong(ImageWidth, spec.imageWidth);
-    ifd.AddLong(ImageLength, spec.rows);
-    if (spec.rgb)
+    ifd.AddLong(ImageWidth, recipe.imageWidth);
+    ifd.AddLong(ImageLength, recipe.rows);
+    if (recipe.rgb)
         ifd.AddBlock(BitsPerSample, Short, 3, layout.bitsPerSample, bps);
     else
         ifd.AddShort(BitsPerSample, 8);
     ifd.AddShort(Compression, 1);
-    ifd.AddShort(PhotometricInterpretation, spec.rgb ? 2 : 3);
+    ifd.AddShort(PhotometricInterpretation, recipe.rgb ? 2 : 3);
     ifd.AddBlock(ImageDescription, Ascii, layout.descriptionCount, layout.description, description);
     ifd.AddBlock(StripOffsets, Long, layout.strips, layout.stripOffsets, stripOffsets);
     ifd.AddShort(Orientation, 1);
-    if (spec.samplesPerPixelTag)
+    if (recipe.samplesPerPixelTag)
         ifd.AddLong(SamplesPerPixel, 3);
     ifd.AddLong(RowsPerStrip, kRowsPerStrip);
     ifd.AddBlock(StripByteCounts, Long, layout.strips, layout.stripByteCounts, stripCounts);
@@ -362,10 +362,10 @@ QByteArray BuildTrailer(const TrailerSpec &spec, std::int64_t dataEnd, TrailerLa
     ifd.AddShort(ResolutionUnit, 2);
     ifd.AddBlock(Software, Ascii, layout.softwareCount, layout.software, software);
     ifd.AddBlock(DateTime, Ascii, layout.dateTimeCount, layout.dateTime, dateTime);
-    if (!spec.rgb)
+    if (!recipe.rgb)
         ifd.AddBlock(ColorMap, Short, 768, layout.colorMap, colorMap);
     ifd.AddBlock(Copyright, Ascii, layout.copyrightCount, layout.copyright, copyright);
-    if (spec.geo) {
+    if (recipe.geo) {
         ifd.AddBlock(ModelTransformationTag, Double, 16, layout.modelTransformation, mt);
         ifd.AddBlock(GeoKeyDirectoryTag, Short, kGeoKeyShorts, layout.geoKeyDirectory, gkd);
         ifd.AddBlock(GeoDoubleParamsTag, Double, kGeoDoubles, layout.geoDoubleParams, gdp);
@@ -380,12 +380,12 @@ QByteArray BuildTrailer(const TrailerSpec &spec, std::int64_t dataEnd, TrailerLa
     return out;
 }
 
-bool WriteTrailer(std::FILE *f, const TrailerSpec &spec, std::int64_t dataEnd, TrailerLayout *layoutOut)
+bool WriteTrailer(std::FILE *f, const TrailerTags &recipe, std::int64_t dataEnd, TrailerLayout *layoutOut)
 {
     if (!f)
         return false;
     TrailerLayout layout;
-    const QByteArray trailer = BuildTrailer(spec, dataEnd, &layout);
+    const QByteArray trailer = BuildTrailer(recipe, dataEnd, &layout);
     if (layoutOut)
         *layoutOut = layout;
     if (layout.end < 0)

@@ -25,7 +25,7 @@
 //                        quality-35 JPEG copy into the "jpeg" subfolder.
 //
 // CTiffFile (ctifffile.h) drives these steps for the ortho products; the
-// strip chart builder drives them itself with its own tag set (TrailerSpec
+// strip chart builder drives them itself with its own tag set (TrailerTags
 // with a 1728-pixel palette of gamma 2, GeographicType 4326 and the geo
 // blocks only when the aircraft moves). Both get the same layout.
 #include <QByteArray>
@@ -130,7 +130,7 @@ QVector<double> MakeGeoDoubleParams(double centralMeridian);
 QVector<double> MakeModelTransformation(const CBil &grid, double column, double row);
 
 // Everything the trailer says about one image.
-struct TrailerSpec {
+struct TrailerTags {
     std::uint32_t imageWidth = 1728;   // pixels
     int rowWidth = 1728;               // bytes per row
     std::uint32_t rows = 0;            // ImageLength
@@ -153,11 +153,11 @@ struct TrailerSpec {
 // when geo is set) and ortho products (palette of gamma 1 or two-colour
 // RGB, GeographicType 4267 for NAD27 else 4269, date-time of the trailer as
 // "yyyy-MM-dd HH:mm:ss"). The copyright year is that of the date-time.
-TrailerSpec MakeStripChartTrailer(std::uint32_t rows, const QString &missionName, int runNumber,
+TrailerTags MakeStripChartTrailer(std::uint32_t rows, const QString &missionName, int runNumber,
                                   const QDateTime &startTime, bool geo,
                                   const QVector<double> &modelTransformation,
                                   double centralMeridian);
-TrailerSpec MakeOrthoTrailer(std::uint32_t rows, int rowWidth, bool twoColor, bool nad27,
+TrailerTags MakeOrthoTrailer(std::uint32_t rows, int rowWidth, bool twoColor, bool nad27,
                              const QDateTime &trailerTime,
                              const QVector<double> &modelTransformation,
                              double centralMeridian);
@@ -183,9 +183,9 @@ bool WriteHeader(std::FILE *f);
 bool WriteRow(std::FILE *f, const void *row, int length, int rowWidth);
 // The trailer blocks and the IFD for image data ending at dataEnd.
 // Fails (layout->end < 0) when an offset would pass 32 bits.
-QByteArray BuildTrailer(const TrailerSpec &spec, std::int64_t dataEnd, TrailerLayout *layout);
+QByteArray BuildTrailer(const TrailerTags &recipe, std::int64_t dataEnd, TrailerLayout *layout);
 // Step 3: appends the trailer at dataEnd and patches the IFD offset.
-bool WriteTrailer(std::FILE *f, const TrailerSpec &spec, std::int64_t dataEnd,
+bool WriteTrailer(std::FILE *f, const TrailerTags &recipe, std::int64_t dataEnd,
                   TrailerLayout *layout = nullptr);
 
 // The 20 bytes laid over the top row of an ortho image.

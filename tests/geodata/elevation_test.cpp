@@ -25,12 +25,12 @@ qint16 code(long long gx, long long gy)
     return qint16(m(gx) * 200 + m(gy) + 1);
 }
 
-struct TileSpec {
+struct TileLayout {
     int index;
     double left, top, right, bottom;
 };
 
-void writeTile(const TileSpec &t, double cell)
+void writeTile(const TileLayout &t, double cell)
 {
     const int ncols = int(std::lround((t.right - t.left) / cell)) + 1;
     const int nrows = int(std::lround((t.top - t.bottom) / cell)) + 1;
@@ -52,13 +52,13 @@ void writeTile(const TileSpec &t, double cell)
     ASSERT_TRUE(b.Write(name));
 }
 
-void writeBoundaries(const std::vector<TileSpec> &tiles, const QByteArray &extra = QByteArray())
+void writeBoundaries(const std::vector<TileLayout> &tiles, const QByteArray &extra = QByteArray())
 {
     QFile f(CElevationData::BoundaryFilePath());
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("// index, x1, y1, x2, y2\r\n\r\n");
     f.write(extra);
-    for (const TileSpec &t : tiles)
+    for (const TileLayout &t : tiles)
         // Corners in mixed order: the reader normalises them.
         f.write(QByteArray::number(t.index) + "," + QByteArray::number(t.right, 'g', 12) + ","
                 + QByteArray::number(t.bottom, 'g', 12) + "," + QByteArray::number(t.left, 'g', 12)
@@ -67,10 +67,10 @@ void writeBoundaries(const std::vector<TileSpec> &tiles, const QByteArray &extra
 
 // Expected sample of the output cell centred at (x, y): the tile cell with
 // that centre, 0 where no tile has it.
-qint16 expected(const std::vector<TileSpec> &tiles, double cell, double x, double y)
+qint16 expected(const std::vector<TileLayout> &tiles, double cell, double x, double y)
 {
     const long long gx = std::llround(x / cell), gy = std::llround(y / cell);
-    for (const TileSpec &t : tiles) {
+    for (const TileLayout &t : tiles) {
         const long long l = std::llround(t.left / cell), r = std::llround(t.right / cell);
         const long long top = std::llround(t.top / cell), b = std::llround(t.bottom / cell);
         if (gx >= l && gx <= r && gy <= top && gy >= b)
@@ -80,7 +80,7 @@ qint16 expected(const std::vector<TileSpec> &tiles, double cell, double x, doubl
 }
 
 // Opens the extracted raster and compares every cell.
-void checkOutput(const QString &name, const std::vector<TileSpec> &tiles, double cell,
+void checkOutput(const QString &name, const std::vector<TileLayout> &tiles, double cell,
                  int *filled = nullptr)
 {
     CBil out;
@@ -153,7 +153,7 @@ TEST_F(Elevation, CellSizeRule)
 
 TEST_F(Elevation, OneTileFillsTheBoxAndItsMargin)
 {
-    const std::vector<TileSpec> tiles{{1, -121.0, 46.0, -120.75, 45.75},
+    const std::vector<TileLayout> tiles{{1, -121.0, 46.0, -120.75, 45.75},
                                       {2, -100.0, 40.0, -99.75, 39.75}};
     for (const auto &t : tiles)
         writeTile(t, kArcSec);
@@ -172,7 +172,7 @@ TEST_F(Elevation, BoxStraddlingTwoTilesAndTileWhollyInside)
 {
     // Tiles 1 and 2 side by side; tile 3 a small tile that the box contains
     // entirely (its edges cross none of the box's edges).
-    const std::vector<TileSpec> tiles{{1, -121.0, 46.0, -120.75, 45.75},
+    const std::vector<TileLayout> tiles{{1, -121.0, 46.0, -120.75, 45.75},
                                       {2, -120.75, 46.0, -120.5, 45.75},
                                       {3, -120.375, 45.625, -120.3125, 45.5625}};
     for (const auto &t : tiles)
@@ -199,7 +199,7 @@ TEST_F(Elevation, BoxStraddlingTwoTilesAndTileWhollyInside)
 
 TEST_F(Elevation, AlaskaBoxUsesTwoSecondCells)
 {
-    const std::vector<TileSpec> tiles{{1, -150.5, 60.5, -150.0, 60.0}};
+    const std::vector<TileLayout> tiles{{1, -150.5, 60.5, -150.0, 60.0}};
     writeTile(tiles[0], kTwoArcSec);
     writeBoundaries(tiles);
     CElevationData e;
@@ -237,7 +237,7 @@ TEST_F(Elevation, TwoDegreeLimitAndMissingBoundaryFile)
     EXPECT_TRUE(none.ExtractArea(-121, 46, -120, 45, out("none")));
     EXPECT_FALSE(QFileInfo::exists(out("none.hdr")));
 
-    const std::vector<TileSpec> tiles{{1, -121.0, 46.0, -120.75, 45.75}};
+    const std::vector<TileLayout> tiles{{1, -121.0, 46.0, -120.75, 45.75}};
     writeTile(tiles[0], kArcSec);
     writeBoundaries(tiles);
     QSettings().remove("LastUsed/LastStage");
@@ -256,14 +256,14 @@ TEST_F(Elevation, TwoDegreeLimitAndMissingBoundaryFile)
 TEST_F(Elevation, UnreadableOrShortTilesLeaveZeros)
 {
     // Tile 1 is listed but its files are missing.
-    const std::vector<TileSpec> listed{{1, -121.0, 46.0, -120.75, 45.75}};
+    const std::vector<TileLayout> listed{{1, -121.0, 46.0, -120.75, 45.75}};
     writeBoundaries(listed);
     CElevationData e;
     EXPECT_TRUE(e.ExtractArea(-120.9, 45.9, -120.85, 45.85, out("missing")));
     EXPECT_EQ(e.TilesRead(), 1);
 
     // A tile smaller than its listed box fails its window; its cells stay 0.
-    const TileSpec small{1, -121.0, 46.0, -120.875, 45.875};
+    const TileLayout small{1, -121.0, 46.0, -120.875, 45.875};
     writeTile(small, kArcSec);
     CElevationData f;
     ASSERT_TRUE(f.ExtractArea(-120.9, 45.9, -120.85, 45.85, out("small")));

@@ -25,19 +25,19 @@ void offsetPosition(double lat, double lon, double trackDeg, double along, doubl
     *outLon = lon + east / (sim::primeVerticalRadius(lat) * std::cos(lat * M_PI / 180.0)) * 180.0 / M_PI;
 }
 
-bool makeRun(const RunSpec &spec, SimRun *run, QString *error)
+bool makeRun(const RunRecipe &recipe, SimRun *run, QString *error)
 {
     const QString work = testsupport::workDir();
-    sim::SceneParams sp = spec.scene;
+    sim::SceneParams sp = recipe.scene;
     sp.fireCount = 0;
     sim::Scene scene(sp);
     std::vector<sim::Fire> fires;
-    const double track = spec.pass.headingDeg + spec.pass.crabDeg;
+    const double track = recipe.pass.headingDeg + recipe.pass.crabDeg;
     int id = 1;
-    for (const auto &o : spec.fireOffsets) {
+    for (const auto &o : recipe.fireOffsets) {
         sim::Fire f;
         f.id = id++;
-        offsetPosition(spec.pass.startLat, spec.pass.startLon, track, o.first, o.second, &f.lat, &f.lon);
+        offsetPosition(recipe.pass.startLat, recipe.pass.startLon, track, o.first, o.second, &f.lat, &f.lon);
         f.radiusM = 3.0;
         f.intensity = 0.6;
         fires.push_back(f);
@@ -61,14 +61,14 @@ bool makeRun(const RunSpec &spec, SimRun *run, QString *error)
         return false;
     }
 
-    run->folder = work + QLatin1Char('/') + spec.name;
+    run->folder = work + QLatin1Char('/') + recipe.name;
     QDir().mkpath(run->folder);
     run->base = QStringLiteral("20240715_1432_Demo_1");
     run->log = run->folder + QLatin1Char('/') + run->base + QStringLiteral(".plf");
     run->fires = fires;
     run->firePixels = 0;
 
-    sim::LineGenerator gen(scene, spec.pass);
+    sim::LineGenerator gen(scene, recipe.pass);
     ColdCurve curve;
     CCindrelDspLog log(&curve);
     if (!log.OpenForWrite(run->log)) {
@@ -88,7 +88,7 @@ bool makeRun(const RunSpec &spec, SimRun *run, QString *error)
             for (const sim::Fire &f : fires) {
                 if (std::fabs(g.lat - f.lat) > 2e-4 || std::fabs(g.lon - f.lon) > 3e-4)
                     continue;
-                if (sim::localDistance(f.lat, f.lon, g.lat, g.lon) <= spec.markRadiusM) {
+                if (sim::localDistance(f.lat, f.lon, g.lat, g.lon) <= recipe.markRadiusM) {
                     rec->pix[1679 - j] = FIRE_PIXEL;
                     ++run->firePixels;
                 }
@@ -99,8 +99,8 @@ bool makeRun(const RunSpec &spec, SimRun *run, QString *error)
         maxLat = std::max(maxLat, lat);
         minLon = std::min(minLon, lon);
         maxLon = std::max(maxLon, lon);
-        if (spec.edit)
-            spec.edit(line, *rec);
+        if (recipe.edit)
+            recipe.edit(line, *rec);
         ++line;
         if (!log.WriteRecord(*rec)) {
             *error = QStringLiteral("cannot write a record");
@@ -109,7 +109,7 @@ bool makeRun(const RunSpec &spec, SimRun *run, QString *error)
     }
     log.Close();
 
-    if (spec.extractElevation) {
+    if (recipe.extractElevation) {
         // The box of the flight path only: the swath reaches beyond it, so
         // the rectifier has to widen the raster itself.
         CElevationData dem;
@@ -151,6 +151,22 @@ bool writePlainLog(const QString &path, int lines, const std::function<void(int,
             return false;
     }
     return log.Close();
+}
+
+RunRecipe eastboundRun(const QString &name, int lines)
+{
+    RunRecipe recipe;
+    recipe.name = name;
+    recipe.scene.seed = 7;
+    recipe.scene.regionDeg = 0.25;
+    recipe.scene.relief = 700.0;
+    recipe.scene.smokeCount = 0;
+    recipe.pass.startLat = 44.50;
+    recipe.pass.startLon = -121.50;
+    recipe.pass.headingDeg = 90.0;
+    recipe.pass.lineCount = lines;
+    recipe.fireOffsets = {{150, 500}};
+    return recipe;
 }
 
 } // namespace orthotest

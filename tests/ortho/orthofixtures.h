@@ -23,7 +23,7 @@ struct SimRun {
     int firePixels = 0;             // fire samples written
 };
 
-struct RunSpec {
+struct RunRecipe {
     QString name;                   // folder under the working directory
     sim::SceneParams scene;
     sim::PassParams pass;
@@ -36,9 +36,13 @@ struct RunSpec {
     std::function<void(int line, ScanLineRec &)> edit;
 };
 
+// The short eastbound pass over the shared test scene (seed 7, 700 m of
+// relief, no smoke) with one fire 150 m along and 500 m right of the track.
+RunRecipe eastboundRun(const QString &name, int lines);
+
 // Builds the scene's tiles (once per scene seed), the log and the elevation
 // raster. False with a message on failure.
-bool makeRun(const RunSpec &spec, SimRun *run, QString *error);
+bool makeRun(const RunRecipe &recipe, SimRun *run, QString *error);
 
 // Position at (along, across) metres from a start point on a track.
 void offsetPosition(double lat, double lon, double trackDeg, double along, double across, double *outLat,

@@ -27,21 +27,11 @@ using namespace orthotest;
 namespace {
 
 // Same scene as the rectifier checks (one set of tiles per test program).
-RunSpec workerSpec(const QString &name, int lines = 80)
+RunRecipe workerRun(const QString &name, int lines = 80)
 {
-    RunSpec spec;
-    spec.name = name;
-    spec.scene.seed = 7;
-    spec.scene.regionDeg = 0.25;
-    spec.scene.relief = 700.0;
-    spec.scene.smokeCount = 0;
-    spec.pass.startLat = 44.50;
-    spec.pass.startLon = -121.50;
-    spec.pass.headingDeg = 90.0;
-    spec.pass.lineCount = lines;
-    spec.fireOffsets = {{150, 500}};
-    spec.extractElevation = false;   // the worker extracts it
-    return spec;
+    RunRecipe recipe = eastboundRun(name, lines);
+    recipe.extractElevation = false;   // the worker extracts it
+    return recipe;
 }
 
 // The worker on its own thread, as the main window runs it.
@@ -149,7 +139,7 @@ TEST_F(OrthoWorkerProcessing, QueuedLogIsDesmokedRectifiedAndAnnounced)
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(workerSpec(QStringLiteral("wfull")), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(workerRun(QStringLiteral("wfull")), &run, &error)) << error.toStdString();
     const qint64 recordedSize = QFileInfo(run.log).size();
     QFile::remove(run.folder + QStringLiteral("/20240715_1432_Demo.bil"));
 
@@ -202,7 +192,7 @@ TEST_F(OrthoWorkerProcessing, ElevationReadyNeverExtractsButStillDesmokesAndAnno
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(workerSpec(QStringLiteral("wready"), 40), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(workerRun(QStringLiteral("wready"), 40), &run, &error)) << error.toStdString();
     QFile::remove(run.folder + QStringLiteral("/20240715_1432_Demo.bil"));
 
     Worker w;
@@ -226,7 +216,7 @@ TEST_F(OrthoWorkerProcessing, FailedExtractionOrMissingLogSkipsTheFileAndTheQueu
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(workerSpec(QStringLiteral("wskip"), 40), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(workerRun(QStringLiteral("wskip"), 40), &run, &error)) << error.toStdString();
     const QString orig = run.folder + QLatin1Char('/') + run.base + QStringLiteral("orig.plf");
 
     Worker w;
@@ -264,8 +254,8 @@ TEST_F(OrthoWorkerProcessing, StopWithLogsQueuedFinishesEveryLogInOrder)
 {
     SimRun a, b;
     QString error;
-    ASSERT_TRUE(makeRun(workerSpec(QStringLiteral("wstopA"), 40), &a, &error)) << error.toStdString();
-    ASSERT_TRUE(makeRun(workerSpec(QStringLiteral("wstopB"), 40), &b, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(workerRun(QStringLiteral("wstopA"), 40), &a, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(workerRun(QStringLiteral("wstopB"), 40), &b, &error)) << error.toStdString();
     // Give the second log a base name of its own for the script's record.
     const QString bLog = b.folder + QStringLiteral("/20240715_1432_Demo_2.plf");
     ASSERT_TRUE(QFile::rename(b.log, bLog));
@@ -304,7 +294,7 @@ TEST_F(OrthoWorkerProcessing, FireDetectionUsesTheStoredDetectionSettings)
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(workerSpec(QStringLiteral("wsettings"), 30), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(workerRun(QStringLiteral("wsettings"), 30), &run, &error)) << error.toStdString();
     // A fire limit below every channel B value: every sample is fire, and
     // no cluster is thinned (they all reach the limit).
     {

@@ -19,20 +19,9 @@ using namespace orthotest;
 namespace {
 
 // A short simulated run (shared scene with the truth checks).
-RunSpec shortSpec(const QString &name, int lines = 200)
+RunRecipe shortRun(const QString &name, int lines = 200)
 {
-    RunSpec spec;
-    spec.name = name;
-    spec.scene.seed = 7;
-    spec.scene.regionDeg = 0.25;
-    spec.scene.relief = 700.0;
-    spec.scene.smokeCount = 0;
-    spec.pass.startLat = 44.50;
-    spec.pass.startLon = -121.50;
-    spec.pass.headingDeg = 90.0;
-    spec.pass.lineCount = lines;
-    spec.fireOffsets = {{150, 500}};
-    return spec;
+    return eastboundRun(name, lines);
 }
 
 struct Rectified {
@@ -75,7 +64,7 @@ TEST(OrthoRun, WritesThreeProductsWithJpegCopiesAndNoTemporaries)
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("products")), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(shortRun(QStringLiteral("products")), &run, &error)) << error.toStdString();
     const Rectified r = rectify(run.log);
     ASSERT_EQ(r.outcome, CRectifiedStripChart::Produced);
     EXPECT_EQ(r.centralMeridian, -121);   // the run's mean longitude, just east of -121.5
@@ -158,7 +147,7 @@ TEST(OrthoRun, MissingElevationOrUnwritableFolderProduceNothing)
 
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("nofolder"), 40), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(shortRun(QStringLiteral("nofolder"), 40), &run, &error)) << error.toStdString();
     EXPECT_EQ(rectify(run.log, run.folder + QStringLiteral("/missing/folder")).outcome,
               CRectifiedStripChart::NoTemporaryFiles);
 }
@@ -167,7 +156,7 @@ TEST(OrthoRun, EmptyLogAndGroundedAircraftLeaveNoTemporaries)
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("empty"), 40), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(shortRun(QStringLiteral("empty"), 40), &run, &error)) << error.toStdString();
     // An empty log beside the same elevation raster.
     const QString empty = run.folder + QStringLiteral("/20240715_1432_Demo_5.plf");
     QFile f(empty);
@@ -188,7 +177,7 @@ TEST(OrthoRun, CancelLeavesTheTemporaryFilesAndNoFinalFiles)
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(shortSpec(QStringLiteral("cancel"), 600), &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(shortRun(QStringLiteral("cancel"), 600), &run, &error)) << error.toStdString();
     const Rectified r = rectify(run.log, QString(), true);
     EXPECT_EQ(r.outcome, CRectifiedStripChart::Cancelled);
     const QStringList files = filesIn(run.folder);
@@ -200,11 +189,11 @@ TEST(OrthoRun, CancelLeavesTheTemporaryFilesAndNoFinalFiles)
 
 TEST(OrthoRun, SkipBadLinesDropsShortScanPeriodsOnly)
 {
-    RunSpec spec = shortSpec(QStringLiteral("skip"), 60);
-    spec.edit = [](int line, ScanLineRec &r) { r.scanPeriod = line % 3 == 0 ? 4749 : (line % 3 == 1 ? 4750 : 5000); };
+    RunRecipe recipe = shortRun(QStringLiteral("skip"), 60);
+    recipe.edit = [](int line, ScanLineRec &r) { r.scanPeriod = line % 3 == 0 ? 4749 : (line % 3 == 1 ? 4750 : 5000); };
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(spec, &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(recipe, &run, &error)) << error.toStdString();
     EXPECT_EQ(rectify(run.log).linesProcessed, 60);
     QSettings().setValue(QStringLiteral("LastUsed/SkipBadLines"), 1);
     EXPECT_EQ(rectify(run.log).linesProcessed, 40);
@@ -215,10 +204,10 @@ TEST(OrthoRun, LongRunScrollsTheGridWithoutLosingRows)
 {
     SimRun run;
     QString error;
-    RunSpec spec = shortSpec(QStringLiteral("long"), 2000);
-    spec.pass.lineRateHz = 25.0;   // 3 m between lines
-    spec.fireOffsets = {{200, 0}, {4500, -300}};
-    ASSERT_TRUE(makeRun(spec, &run, &error)) << error.toStdString();
+    RunRecipe recipe = shortRun(QStringLiteral("long"), 2000);
+    recipe.pass.lineRateHz = 25.0;   // 3 m between lines
+    recipe.fireOffsets = {{200, 0}, {4500, -300}};
+    ASSERT_TRUE(makeRun(recipe, &run, &error)) << error.toStdString();
     ColdCurve curve;
     CCindrelDspLog source(&curve);
     source.OnFileOpen(run.log);
@@ -252,14 +241,14 @@ TEST(OrthoRun, ALineFarAheadOfTheRunNeverReachesOutsideTheGrid)
 {
     // One sane but wrong position 0.2 degrees ahead (east) of an eastbound
     // run: its samples fall thousands of rows before the grid's first row.
-    RunSpec spec = shortSpec(QStringLiteral("glitch"), 200);
-    spec.edit = [](int line, ScanLineRec &r) {
+    RunRecipe recipe = shortRun(QStringLiteral("glitch"), 200);
+    recipe.edit = [](int line, ScanLineRec &r) {
         if (line == 150)
             r.longitude += std::int32_t(0.2 * 3600000.0);
     };
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(spec, &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(recipe, &run, &error)) << error.toStdString();
     ColdCurve curve;
     CCindrelDspLog source(&curve);
     source.OnFileOpen(run.log);

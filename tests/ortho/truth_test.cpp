@@ -111,11 +111,11 @@ struct TruthResult {
     int fires = 0, found = 0;
 };
 
-void rectifyAndMeasure(const RunSpec &spec, TruthResult *result)
+void rectifyAndMeasure(const RunRecipe &recipe, TruthResult *result)
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(spec, &run, &error)) << error.toStdString();
+    ASSERT_TRUE(makeRun(recipe, &run, &error)) << error.toStdString();
     ASSERT_GT(run.firePixels, 0);
     ColdCurve curve;
     CCindrelDspLog log(&curve);
@@ -183,19 +183,19 @@ void rectifyAndMeasure(const RunSpec &spec, TruthResult *result)
     result->worstCells = worst / rect.CellSize();
 }
 
-RunSpec truthSpec(const QString &name, double heading, int lines)
+RunRecipe truthRun(const QString &name, double heading, int lines)
 {
-    RunSpec spec;
-    spec.name = name;
-    spec.scene = truthScene();
-    spec.pass.startLat = 44.49;
-    spec.pass.startLon = -121.51;
-    spec.pass.headingDeg = heading;
-    spec.pass.lineCount = lines;
-    spec.pass.agl = 1500.0;
+    RunRecipe recipe;
+    recipe.name = name;
+    recipe.scene = truthScene();
+    recipe.pass.startLat = 44.49;
+    recipe.pass.startLon = -121.51;
+    recipe.pass.headingDeg = heading;
+    recipe.pass.lineCount = lines;
+    recipe.pass.agl = 1500.0;
     // Across the whole swath (about 2600 m either side) and along the run.
-    spec.fireOffsets = {{250, -2300}, {350, -1200}, {450, 0}, {550, 700}, {650, 1600}, {750, 2350}, {300, 300}};
-    return spec;
+    recipe.fireOffsets = {{250, -2300}, {350, -1200}, {450, 0}, {550, 700}, {650, 1600}, {750, 2350}, {300, 300}};
+    return recipe;
 }
 
 } // namespace
@@ -205,7 +205,7 @@ TEST(OrthoTruth, FiresLandOnTheirGroundPositionAcrossTheSwath)
     if (!testsupport::haveTool(QStringLiteral("gdaltransform")))
         GTEST_SKIP() << "gdaltransform is not installed";
     TruthResult r;
-    rectifyAndMeasure(truthSpec(QStringLiteral("north"), 20.0, 520), &r);
+    rectifyAndMeasure(truthRun(QStringLiteral("north"), 20.0, 520), &r);
     EXPECT_EQ(r.found, r.fires);
     std::printf("[ truth ] heading 20: worst fire error %.2f cells (cell %.2f m)\n", r.worstCells, r.cellSize);
 }
@@ -215,11 +215,11 @@ TEST(OrthoTruth, FiresLandOnTheirGroundPositionFlyingSouthWest)
     if (!testsupport::haveTool(QStringLiteral("gdaltransform")))
         GTEST_SKIP() << "gdaltransform is not installed";
     TruthResult r;
-    RunSpec spec = truthSpec(QStringLiteral("southwest"), 225.0, 520);
-    spec.pass.startLat = 44.51;
-    spec.pass.startLon = -121.49;
-    spec.pass.crabDeg = -3.0;
-    rectifyAndMeasure(spec, &r);
+    RunRecipe recipe = truthRun(QStringLiteral("southwest"), 225.0, 520);
+    recipe.pass.startLat = 44.51;
+    recipe.pass.startLon = -121.49;
+    recipe.pass.crabDeg = -3.0;
+    rectifyAndMeasure(recipe, &r);
     EXPECT_EQ(r.found, r.fires);
     std::printf("[ truth ] heading 225: worst fire error %.2f cells (cell %.2f m)\n", r.worstCells, r.cellSize);
 }

@@ -321,10 +321,10 @@ TEST(TiffLayout, StripChartTagSetWithAndWithoutGeoreference)
         const QByteArray row(1728, char(7));
         for (int i = 0; i < 5; ++i)
             ASSERT_TRUE(tiffstream::WriteRow(f, row.constData(), row.size(), 1728));
-        const auto spec = tiffstream::MakeStripChartTrailer(
+        const auto recipe = tiffstream::MakeStripChartTrailer(
             5, "Fire12", 3, start, geo, tiffstream::MakeModelTransformation(g, -32, 400), -123.0);
         tiffstream::TrailerLayout layout;
-        ASSERT_TRUE(tiffstream::WriteTrailer(f, spec, 8 + 5 * 1728, &layout));
+        ASSERT_TRUE(tiffstream::WriteTrailer(f, recipe, 8 + 5 * 1728, &layout));
         std::fclose(f);
 
         const QByteArray b = readAll(tmp);
