@@ -13,7 +13,7 @@
 #include "sim/scene.h"
 #include "stripchart/ctifffile.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,7 +46,8 @@ int fail(const QString &what)
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     if (argc != 2)
         return fail(QStringLiteral("usage: fuzz_make_seeds OUT"));
     const QString out = QString::fromLocal8Bit(argv[1]);
