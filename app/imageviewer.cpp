@@ -6,6 +6,7 @@
 #include "datasource/cutmconverter.h"
 #include "display/dspsig.h"
 #include "dsp/cdspinterface.h"
+#include "dsp/channelselect.h"
 #include "geodata/celevationdata.h"
 #include "display/waterfall.h"
 #include "display/wflabel.h"
@@ -730,18 +731,26 @@ void ImageViewer::updateStatusBar()
         return;
     QString source;
     QString position;
+    auto *dsp = sourceType == 6 ? qobject_cast<CDspInterface *>(dataSource) : nullptr;
+    const bool simulatedBoard =
+        dsp ? dsp->simulatedBoard() : dspdrv::selectedBoardKind() == dspdrv::BoardKind::Simulated;
+    const QString title = simulatedBoard ? QStringLiteral("Cindrel64 - simulated board") : QStringLiteral("Cindrel64");
+    if (windowTitle() != title)
+        setWindowTitle(title);
     if (!dataSource) {
         source = QStringLiteral("No data source");
     } else if (auto *log = qobject_cast<CCindrelDspLog *>(dataSource)) {
         source = QStringLiteral("Replay: %1").arg(QFileInfo(log->GetFileName()).fileName());
         position = QStringLiteral("line %1 of %2").arg(log->GetRecordsRead()).arg(replayLines);
     } else if (sourceType == 6) {
-        source = QStringLiteral("DSP board");
+        source = simulatedBoard ? QStringLiteral("simulated board") : QStringLiteral("DSP board");
     } else {
         source = QStringLiteral("Data source");
     }
     if (dataSource)
         source += timer->isActive() ? QStringLiteral(" (running)") : QStringLiteral(" (stopped)");
+    if (dsp && dsp->linesMissed() > 0)
+        source += QStringLiteral(", %1 scan lines missed").arg(dsp->linesMissed());
     const QString record = recording->logOpen
                                ? QStringLiteral("Recording: %1").arg(QFileInfo(recording->currentLogPath).fileName())
                                : (runRequested ? QStringLiteral("Run on, not recording")

@@ -17,8 +17,8 @@ namespace {
 
 std::atomic<std::uint32_t> g_pollCounter{0};
 
-std::uint32_t toDsp(int index) { return CDspInterface::kToDspMailbox0 + 8u * std::uint32_t(index); }
-std::uint32_t fromDsp(int index) { return CDspInterface::kFromDspMailbox0 + 8u * std::uint32_t(index); }
+std::uint32_t toDsp(int index) { return boardmap::toDspMailbox(index); }
+std::uint32_t fromDsp(int index) { return boardmap::fromDspMailbox(index); }
 
 } // namespace
 
@@ -215,7 +215,7 @@ bool CDspInterface::InitializeBoard(const QString &context)
     if (!answered) {
         initFailed(QStringLiteral("Target Application did not Respond"));
         std::uint32_t status = 0;
-        if (boardRead(kBoardStatus, &status) && status == 3)
+        if (boardRead(kBoardStatus, &status) && status == boardmap::kStatusInsLinkDown)
             initFailed(QStringLiteral("No Ethernet: Check Ekinox and Retry"));
         return false;
     }

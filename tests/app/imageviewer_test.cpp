@@ -618,6 +618,9 @@ TEST_F(Window, InitializeDspHardwareOnTheSimulatedBoard)
         ASSERT_NE(w.displaySource(), nullptr);
         EXPECT_EQ(w.sourceType, 6);
         EXPECT_EQ(buttons(w), "10001");
+        // The operator is told the board is not the real one.
+        EXPECT_TRUE(w.windowTitle().endsWith(QStringLiteral("simulated board"))) << w.windowTitle().toStdString();
+        EXPECT_TRUE(w.statusText().startsWith(QStringLiteral("simulated board"))) << w.statusText().toStdString();
         // Only the start-up's own information boxes.
         for (const auto &r : Notice::records())
             EXPECT_EQ(r.kind, Notice::Kind::Information) << r.text.toStdString();
