@@ -1,4 +1,5 @@
 #include "geodata/celevationdata.h"
+#include "platform/settingskeys.h"
 
 #include "platform/paths.h"
 
@@ -113,15 +114,15 @@ bool CElevationData::ExtractArea(double west, double north, double east, double 
         const double s = std::max(south2, double(t.bottom));
         if (w > e || s > n)
             continue;
-        settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageBeforeTile);
+        settings.setValue(SettingsKey::LastStage, kStageBeforeTile);
         if (!ReadTileWindow(i, w, n, e, s))
             allRead = false;
         ++tilesRead_;
-        settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageAfterTile);
+        settings.setValue(SettingsKey::LastStage, kStageAfterTile);
     }
 
     const bool result = tilesRead_ > 0 ? output_.Write(outputName) : allRead;
-    settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageDone);
+    settings.setValue(SettingsKey::LastStage, kStageDone);
     return result;
 }
 
