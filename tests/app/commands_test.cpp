@@ -167,12 +167,15 @@ TEST_F(Commands, MissionSetCancelledChangesNothing)
     ImageViewer w;
     w.ReportSwathEdges(500000.0, 4900000.0, 502000.0, 4901000.0, true);
     w.recordingControl()->passNumber = 2;
+    // The stored selection was adopted at start-up; a cancel keeps it.
+    const QString name = w.GetMissionName();
+    const int meridian = w.GetCentralMeridian();
     ImageViewer::SetDialogRunner(pickMission(0, 1000, false));
     w.OnMissionSet();
     EXPECT_EQ(w.recordingControl()->passNumber, 2);
     EXPECT_FALSE(w.passRecords().boxB.IsEmpty());
-    EXPECT_TRUE(w.GetMissionName().isEmpty());
-    EXPECT_EQ(w.GetCentralMeridian(), 0);
+    EXPECT_EQ(w.GetMissionName(), name);
+    EXPECT_EQ(w.GetCentralMeridian(), meridian);
     EXPECT_FALSE(QSettings().contains(QStringLiteral("LastUsed/tailNumber")));
 }
 
