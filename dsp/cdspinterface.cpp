@@ -1,4 +1,5 @@
 #include "dsp/cdspinterface.h"
+#include "platform/settingskeys.h"
 
 #include "datasource/coldcurve.h"
 #include "dsp/dspboot.h"
@@ -178,7 +179,7 @@ bool CDspInterface::InitializeBoard(const QString &context)
     initialised_ = false;
 
     QSettings settings;
-    const int abShift = settings.value(QStringLiteral("LastUsed/A_B_Shift"), 6).toInt();
+    const int abShift = settings.value(SettingsKey::ABShift, 6).toInt();
     if (abShift < 0 || abShift > 18)
         initFailed(QStringLiteral("The A_B_Shift value in the registry is %1.\nIt was expected to be between 0 and "
                                   "18.\nYou may want to check this if it doesn't seem correct.")
