@@ -2,6 +2,7 @@
 
 #include "datasource/ccindreldsplog.h"
 #include "datasource/cutmconverter.h"
+#include "geodata/cbil.h"
 #include "geodata/celevationdata.h"
 #include "geodata/cmosaic.h"
 #include "geodata/desmoke.h"
@@ -125,12 +126,8 @@ QList<OrthoRectifyWorker::FileResult> OrthoRectifyWorker::Results() const
 
 QString OrthoRectifyWorker::ElevationName(const QString &logPath)
 {
-    const QFileInfo info(logPath);
-    QString base = info.baseName();
-    const int cut = base.lastIndexOf(QLatin1Char('_'));
-    if (cut >= 0)
-        base = base.left(cut);
-    return QDir::toNativeSeparators(info.path() + QLatin1Char('/') + base);
+    const QString file = CCindrelDspLog::ElevationFileName(logPath);
+    return file.isEmpty() ? QString() : QDir::toNativeSeparators(CBil::BaseName(file));
 }
 
 bool OrthoRectifyWorker::RunAreaBox(const RunValues &v, double *west, double *north, double *east, double *south)
@@ -186,6 +183,11 @@ void OrthoRectifyWorker::ProcessFile(const QString &path, const RunValues &v)
 
     // 1-2. The run's elevation raster, unless the caller made it.
     const QString elevationName = ElevationName(path);
+    if (elevationName.isEmpty()) {
+        result.elevationFailed = true;
+        finish(QStringLiteral("the log name has no \"_\", so it names no elevation raster; skipped"));
+        return;
+    }
     if (!v.elevationReady) {
         double west = 0.0, north = 0.0, east = 0.0, south = 0.0;
         bool ok = RunAreaBox(v, &west, &north, &east, &south);
