@@ -434,7 +434,7 @@ void CMosaic::BuildMosaic()
     world.e = -kCell;
     const int geographicType = georef::GeographicTypeForDatum(reprojectDatum);
     georef::WritePictureSidecars(outputPath_, world,
-                                 georef::TransverseMercatorWkt(geographicType, m, converter_.GetScaleFactor()));
+                                 georef::TransverseMercatorWkt(geographicType, m, georef::kUtmScaleFactor));
 
 }
 

@@ -20,6 +20,9 @@ namespace georef {
 constexpr int kNad27 = 4267;
 constexpr int kNad83 = 4269;
 constexpr int kWgs84 = 4326;
+// Scale factor on the central meridian of the coordinate converter's
+// transverse Mercator grid (the UTM k0).
+constexpr double kUtmScaleFactor = 0.9996;
 
 // Geographic type of a converter datum code (1 Clarke 1866 / NAD27,
 // 2 WGS 84, 3 GRS 80 / NAD83).

@@ -1,6 +1,5 @@
 #include "stripchart/tiffstream.h"
 
-#include "datasource/cutmconverter.h"
 #include "geodata/cbil.h"
 #include "geodata/georefsidecar.h"
 
@@ -185,9 +184,9 @@ QVector<std::uint16_t> MakeGeoKeyDirectory(std::uint16_t geographicType)
 QVector<double> MakeGeoDoubleParams(double centralMeridian)
 {
     // The scale of the grid the coordinates were computed in: the
-    // converter's own (the UTM value), so that readers place pixels where
-    // the rectifier put them.
-    return {centralMeridian, 0.0, 500000.0, 0.0, CUtmConverter().GetScaleFactor()};
+    // coordinate converter's k0 (the UTM value), so that readers place
+    // pixels where the rectifier put them.
+    return {centralMeridian, 0.0, 500000.0, 0.0, georef::kUtmScaleFactor};
 }
 
 QVector<double> MakeModelTransformation(const CBil &grid, double column, double row)
