@@ -359,7 +359,7 @@ TEST(OrthoChainTruth, EveryProductPlacesEveryFireWithinHalfACell)
         {"flat",       44.5, -121.5,   0.0,   30.0,   2.0, 0.03, 420, false, 30000, 1.0},
         {"relief",     44.5, -121.5,   1500.0, 120.0, -3.0, 0.2, 420, false, 30000, 1.0},
         {"north",      44.5, -121.5,   700.0, 0.0,    0.0, 0.03, 420, false, 30000, 1.0},
-        {"alaska",     61.5, -150.0,   700.0, 60.0,   2.0, 0.03, 420, true,  30000, 1.0},
+        {"alaska",     61.5, -150.0,   1500.0, 60.0,   2.0, 0.03, 420, true,  30000, 1.0},
         {"defaults",   44.5, -121.5,   700.0, 200.0,  2.0, 0.03, 420, false, 0,     0.0},
     };
     // The stored fire limit is the one the flights were recorded with. The
