@@ -72,8 +72,14 @@ bool prepare(const QString &dir)
         return false;
     sim::LineGenerator gen(scene, pass);
     auto rec = std::make_unique<ScanLineRec>();
-    while (gen.next(*rec))
+    // Fire pixels scattered over the whole swath (about one sample in a
+    // hundred), as an un-desmoked log holds them: the mosaic's heat points.
+    for (int line = 0; gen.next(*rec); ++line) {
+        for (int i = 0; i < SAMPLES_PER_LINE; ++i)
+            if ((line * 131 + i * 17) % 97 == 0)
+                rec->pix[i] = FIRE_PIXEL;
         log.WriteRecord(*rec);
+    }
     log.Close();
     CElevationData dem;
     if (!dem.ExtractArea(-121.57, 44.60, -121.43, 44.40, dir + QStringLiteral("/rect/20240715_1432_Bench")))
