@@ -11,7 +11,7 @@ int main(int argc, char *argv[])
     cindrel::applyApplicationIdentity();
 
     auto *window = new ImageViewer;
-    window->showMaximized();
+    cindrel::showMainWindow(window);
     const int rc = app.exec();
     delete window;
     return rc;
