@@ -276,7 +276,8 @@ QSize DspSig::sizeHint() const
         return content;
     const QRect avail = screen->availableGeometry();
     const int h = avail.height() >= 1100 ? avail.height() * 5 / 8 : avail.height() * 3 / 4;
-    return QSize(std::max(content.width(), avail.width() / 2), std::min(content.height(), h));
+    return QSize(std::max(content.width(), avail.width() / 2),
+                 std::max(minimumSizeHint().height(), std::min(content.height(), h)));
 }
 
 QSize DspSig::minimumSizeHint() const

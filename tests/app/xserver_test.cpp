@@ -25,6 +25,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
+#include <QGraphicsPolygonItem>
 #include <QStatusBar>
 #include <QSettings>
 #include <QTextStream>
