@@ -3,6 +3,7 @@
 
 #include "geodata/cbil.h"
 #include "geodata/clineclipper.h"
+#include "geodata/cnadcon.h"
 #include "geodata/georefsidecar.h"
 
 #include <QDir>
@@ -265,7 +266,15 @@ QString CMosaic::PassName(const QString &orthoPath)
     return i < 0 ? cut : cut.mid(i + 1);
 }
 
-CMosaic::CMosaic(const QString &path)
+int CMosaic::FirePointCount() const
+{
+    int n = 0;
+    for (const auto &r : runs_)
+        n += int(r.pixels.size());
+    return n;
+}
+
+CMosaic::CMosaic(const QString &path, bool clusters)
 {
     passName_.clear();
     const QFileInfo info(path);
@@ -289,8 +298,32 @@ CMosaic::CMosaic(const QString &path)
         writeHeatPrj();
         return;
     }
+    // The fire pixel records of the passes (a damaged one counts as absent:
+    // the pass's ortho image still gives its points).
+    for (const QString &in : inputs_) {
+        firepoints::RunRecord run;
+        const QString runBase = in.left(in.size() - int(qstrlen("_ortho.tif")));
+        if (!firepoints::ReadRun(firepoints::RunFileName(runBase), &run)) {
+            run = firepoints::RunRecord();
+            run.fieldsKnown = false;
+            run.log = QFileInfo(in).fileName();
+        }
+        run.pass = PassName(in);
+        runs_.push_back(std::move(run));
+    }
     BuildMosaic();
     writeHeatPrj();
+
+    pointsBase_ = firepoints::PointsBase(folder.absolutePath(), base);
+    if (!firepoints::WritePointFiles(pointsBase_, runs_, &pointsError_))
+        pointsBase_.clear();
+    const QString clusterBase = firepoints::ClustersBase(folder.absolutePath(), base);
+    if (clusters) {
+        const std::vector<firepoints::Cluster> found = firepoints::FindClusters(runs_);
+        clusterCount_ = int(found.size());
+        if (firepoints::WriteClusterFiles(clusterBase, found, &pointsError_))
+            clustersBase_ = clusterBase;
+    }
 }
 
 CMosaic::~CMosaic()
@@ -318,7 +351,19 @@ void CMosaic::OpenHeatFiles(const QString &base)
     if (!dbf_) {
         // The code page DBFCreate gives.
         dbf_ = DBFCreateLL(d.constData(), "LDID/87", memoryHooks());
-        if (dbf_ && DBFAddField(dbf_, "Pass", FTString, 3, 0) < 0) {
+        // "Pass" first, then the fields of the fire point files.
+        bool ok = dbf_ && DBFAddField(dbf_, "Pass", FTString, 3, 0) >= 0;
+        const struct {
+            const char *name;
+            DBFFieldType type;
+            int width, decimals;
+        } fields[] = {{"latitude", FTDouble, 12, 7}, {"longitude", FTDouble, 13, 7}, {"acq_date", FTString, 10, 0},
+                      {"acq_time", FTString, 8, 0},  {"line", FTDouble, 11, 0},      {"sample", FTInteger, 5, 0},
+                      {"chan_a", FTInteger, 7, 0},   {"chan_b", FTInteger, 7, 0},    {"cell_m", FTDouble, 8, 2},
+                      {"platform", FTString, 24, 0}, {"version", FTString, 24, 0}};
+        for (const auto &f : fields)
+            ok = ok && DBFAddField(dbf_, f.name, f.type, f.width, f.decimals) >= 0;
+        if (dbf_ && !ok) {
             DBFClose(dbf_);
             dbf_ = nullptr;
         }
@@ -344,6 +389,31 @@ void CMosaic::AddHeatPoint(double latitude, double longitude, const QString &pas
     const QByteArray pass = (passName.isEmpty() ? passName_ : passName).toLatin1();
     DBFWriteStringAttribute(dbf_, shape, 0, pass.constData());
     ++heatPoints_;
+}
+
+void CMosaic::AddHeatPoint(const firepoints::RunRecord &run, const firepoints::FirePixel &p)
+{
+    if (!shp_ || !dbf_)
+        return;
+    const int shape = heatPoints_;
+    AddHeatPoint(p.lat, p.lon, run.pass);
+    if (heatPoints_ == shape)
+        return;
+    DBFWriteDoubleAttribute(dbf_, shape, 1, p.wgsLat);
+    DBFWriteDoubleAttribute(dbf_, shape, 2, p.wgsLon);
+    if (p.timeMs) {
+        DBFWriteStringAttribute(dbf_, shape, 3, firepoints::AcquisitionDate(p.timeMs).toLatin1().constData());
+        DBFWriteStringAttribute(dbf_, shape, 4, firepoints::AcquisitionTime(p.timeMs).toLatin1().constData());
+    }
+    if (!run.fieldsKnown)
+        return;
+    DBFWriteDoubleAttribute(dbf_, shape, 5, double(p.line));
+    DBFWriteIntegerAttribute(dbf_, shape, 6, p.sample);
+    DBFWriteIntegerAttribute(dbf_, shape, 7, p.a);
+    DBFWriteIntegerAttribute(dbf_, shape, 8, p.b);
+    DBFWriteDoubleAttribute(dbf_, shape, 9, run.cellM);
+    DBFWriteStringAttribute(dbf_, shape, 10, run.platform.toUtf8().left(24).constData());
+    DBFWriteStringAttribute(dbf_, shape, 11, run.version.toUtf8().left(24).constData());
 }
 
 void CMosaic::BuildMosaic()
@@ -461,13 +531,26 @@ void CMosaic::BuildMosaic()
         shade[v] = uchar(255 - g);
     }
 
+    // Positions of passes without a fire pixel record go to WGS 84 through
+    // the Alaska grids when they are on NAD27.
+    std::unique_ptr<CNadcon> nadcon;
     std::vector<uchar> row(kRowBytes);
-    for (const QString &in : inputs_) {
+    for (int input = 0; input < inputs_.size(); ++input) {
+        const QString &in = inputs_[input];
+        firepoints::RunRecord &run = runs_[size_t(input)];
         QFile file(in);
         OrthoHeader h;
         if (!file.open(QIODevice::ReadOnly) || !readOrthoHeader(file, &h))
             continue;
         passName_ = PassName(in);
+        if (run.fieldsKnown)
+            for (const firepoints::FirePixel &p : run.pixels)
+                AddHeatPoint(run, p);
+        else {
+            run.datum = heatDatum;
+            if (heatDatum == 1 && !nadcon)
+                nadcon = std::make_unique<CNadcon>();
+        }
         const bool reproject = differ(h.meridian, m);
         const int inputMeridian = int(std::trunc(h.meridian));
         if (!file.seek(8))
@@ -504,16 +587,22 @@ void CMosaic::BuildMosaic()
                 if (!(pu >= 0 && pv >= 0 && pu < cols && pv < rows))
                     continue;
                 const uchar value = row[c];
-                if (value == 255) {
+                if (value == 255 && !run.fieldsKnown) {
                     // The heat point lies at its pixel's centre.
-                    double hx, hy, lat, lon;
+                    double hx, hy;
+                    firepoints::FirePixel p;
                     h.model(c + 0.5, k + 0.5, &hx, &hy);
                     if (reproject)
                         converter_.SetCentralMeridian(inputMeridian);
-                    converter_.UtmToLatLon(hy, hx, 0, &lat, &lon, heatDatum);
+                    converter_.UtmToLatLon(hy, hx, 0, &p.lat, &p.lon, heatDatum);
                     if (reproject)
                         converter_.SetCentralMeridian(int(m));
-                    AddHeatPoint(lat, lon, QString());
+                    p.wgsLat = p.lat;
+                    p.wgsLon = p.lon;
+                    if (nadcon)
+                        nadcon->ShiftToNavDatum(p.lat, p.lon, &p.wgsLat, &p.wgsLon);
+                    run.pixels.push_back(p);
+                    AddHeatPoint(run, p);
                 }
                 uchar *px = image.scanLine(int(pv)) + 3 * int(pu);
                 // Fire always shows, also where an earlier pass painted

@@ -5,12 +5,21 @@
 // drawn over it, and a point shapefile "<mission>_RawHeatData" with one
 // point (longitude, latitude) per fire pixel and the pass name in "Pass".
 //
+// Beside them, the mission's fire points for fire agencies
+// ("<mission>_FirePoints.geojson", ".kml", ".csv"; see firepoints.h), one
+// per fire pixel from the runs' fire pixel records; the heat points then
+// carry the same fields after "Pass". A pass without a record (made before
+// records were kept) gives one point per fire pixel of its ortho image
+// with only the position and the pass. With clusters set, also one point
+// per connected fire cluster ("<mission>_FireClusters.*").
+//
 // The whole build runs in the constructor. Both outputs are rebuilt from all
 // passes every time. The picture gets a world file and the coordinate
 // system (".prj", and a GDAL auxiliary file) beside it; the heat points a
 // ".prj" (geographic, on the passes' datum). Nothing is shown to the user; Saved() and Error() tell
 // a caller how it went.
 #include "datasource/cutmconverter.h"
+#include "geodata/firepoints.h"
 
 #include <QColor>
 #include <QImage>
@@ -23,7 +32,7 @@ class CBil;
 
 class CMosaic {
 public:
-    explicit CMosaic(const QString &path);
+    explicit CMosaic(const QString &path, bool clusters = false);
     ~CMosaic();
     CMosaic(const CMosaic &) = delete;
     CMosaic &operator=(const CMosaic &) = delete;
@@ -31,6 +40,8 @@ public:
     // Appends one heat point (x = longitude, y = latitude) when both heat
     // files are open; an empty pass name means the current pass.
     void AddHeatPoint(double latitude, double longitude, const QString &passName);
+    // The same with the fire pixel's fields.
+    void AddHeatPoint(const firepoints::RunRecord &run, const firepoints::FirePixel &pixel);
 
     // Marks the vertices of the GeoData map lines ("highways" green,
     // "interst" blue, "hydrolin" cyan) on the picture.
@@ -49,6 +60,13 @@ public:
     QStringList Inputs() const { return inputs_; }
     int HeatPointCount() const { return heatPoints_; }
     bool HeatFilesOpen() const { return shp_ && dbf_; }
+    // The fire point files ("" until written) and what went into them.
+    QString FirePointsBase() const { return pointsBase_; }
+    QString ClustersBase() const { return clustersBase_; }
+    QString FirePointsError() const { return pointsError_; }
+    const std::vector<firepoints::RunRecord> &Runs() const { return runs_; }
+    int FirePointCount() const;
+    int ClusterCount() const { return clusterCount_; }
 
 private:
     void OpenHeatFiles(const QString &base);
@@ -65,4 +83,10 @@ private:
     bool saved_ = false;
     int heatPoints_ = 0;
     int heatDatum_ = 3;   // converter datum code of the heat points
+
+    // One per input (same order); fieldsKnown false for a pass without a
+    // record, whose points come from its ortho image.
+    std::vector<firepoints::RunRecord> runs_;
+    QString pointsBase_, clustersBase_, pointsError_;
+    int clusterCount_ = 0;
 };

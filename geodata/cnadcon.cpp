@@ -113,3 +113,14 @@ bool CNadcon::ShiftToGridDatum(double lat0, double lon0, double *latOut, double 
     *lonOut = lon;
     return true;
 }
+
+void CNadcon::ShiftToNavDatum(double lat, double lon, double *latOut, double *lonOut) const
+{
+    double a = 0.0, b = 0.0;
+    *latOut = lat;
+    *lonOut = lon;
+    if (!HasGrids() || !sampleClamped(*latGrid_, lon, lat, false, &a) || !sampleClamped(*lonGrid_, lon, lat, false, &b))
+        return;
+    *latOut = lat + a / 3600.0;
+    *lonOut = lon - b / 3600.0;
+}

@@ -27,6 +27,11 @@ public:
     bool ShiftToGridDatum(double latitude, double longitude, double *latitudeOut,
                           double *longitudeOut);
 
+    // The other way: a position on the grid datum back to the navigation
+    // datum (the grids' shift applied once). Outside the grids' cells the
+    // position comes back unchanged.
+    void ShiftToNavDatum(double latitude, double longitude, double *latitudeOut, double *longitudeOut) const;
+
     bool HasGrids() const { return latGrid_ && lonGrid_; }
     // Iterations of the last ShiftToGridDatum.
     int LastPassCount() const { return lastPasses_; }

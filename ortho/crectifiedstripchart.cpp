@@ -595,6 +595,29 @@ void CRectifiedStripChart::ConvertGridRow(int row)
     lastConvertedRow_ = row;
 }
 
+void CRectifiedStripChart::RecordFire(const GroundPoint &g, int sample, const ScanLineRec &rec, qint64 timeMs)
+{
+    // The cell the sample is drawn in: the one its ground point lies in.
+    const double c = std::round(g.column), r = std::round(g.row);
+    if (!(c >= 0 && r >= 0 && c < ortho::kGridColumns && r < ortho::kGridRows))
+        return;
+    firepoints::FirePixel p;
+    double e = 0.0, n = 0.0;
+    grid_.PixelToGeo(c, r, &e, &n);
+    utm_.UtmToLatLon(n, e, zone_, &p.lat, &p.lon, datum_);
+    p.wgsLat = p.lat;
+    p.wgsLon = p.lon;
+    if (alaska_ && nadcon_)
+        nadcon_->ShiftToNavDatum(p.lat, p.lon, &p.wgsLat, &p.wgsLon);
+    p.timeMs = timeMs;
+    p.line = rec.lineIndex;
+    p.sample = sample;
+    const int s = kSamples - 1 - sample;
+    p.a = rec.chanA[s];
+    p.b = rec.chanB[s];
+    fires_.pixels.push_back(p);
+}
+
 void CRectifiedStripChart::Scroll()
 {
     const double h = meanTrack_ * kDeg;
@@ -616,9 +639,26 @@ bool CRectifiedStripChart::MainPass()
     linesProcessed_ = 0;
     int done = 0;
     const std::unique_ptr<Helper> helper(threads_ > 1 ? new Helper : nullptr);
+    // Scan times: the log's start time, then the scans counted by the line
+    // index at the line's scan period (microseconds per scan).
+    fires_.pixels.clear();
+    const QDateTime start = source_ ? source_->GetDateTime() : QDateTime();
+    const qint64 startMs = start.isValid() ? start.toUTC().toMSecsSinceEpoch() : 0;
+    double elapsedMs = 0.0;
+    bool firstLine = true;
+    std::uint32_t previousIndex = 0;
+    qint64 lineMs = 0;
     const bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
         if (progress_ && ++done % 250 == 0)
             progress_(3, done, lineCount_);
+        if (!firstLine && rec.lineIndex > previousIndex)
+            elapsedMs += double(rec.lineIndex - previousIndex) * rec.scanPeriod * 1e-3;
+        lineMs = startMs ? startMs + qint64(std::llround(elapsedMs)) : 0;
+        if (firstLine)
+            fires_.start = startMs ? QDateTime::fromMSecsSinceEpoch(lineMs, Qt::UTC) : QDateTime();
+        fires_.end = startMs ? QDateTime::fromMSecsSinceEpoch(lineMs, Qt::UTC) : QDateTime();
+        firstLine = false;
+        previousIndex = rec.lineIndex;
         if (skipBadLines_ && rec.scanPeriod < std::uint32_t(kBadScanPeriod))
             return true;
         // The grid scrolls forward once the emitted rows come near its top
@@ -636,6 +676,8 @@ bool CRectifiedStripChart::MainPass()
             const int s = 1679 - i;
             placed |= Splat(g.column, g.row, i, ortho::ClampSample(rec.chanA[s]), ortho::ClampSample(rec.chanB[s]),
                             rec.pix[i] == FIRE_PIXEL);
+            if (rec.pix[i] == FIRE_PIXEL)
+                RecordFire(g, i, rec, lineMs);
             const int r = int(g.row);
             smallest = std::min(smallest, r);
             largest = std::max(largest, r);
@@ -749,6 +791,25 @@ bool CRectifiedStripChart::Finish()
             QFile::remove(fireTmp);
             allOk = false;
         }
+    }
+    // The fire pixels of the run, beside the ortho image they were drawn in.
+    if (orthoOk) {
+        fires_.log = QFileInfo(sourcePath_).fileName();
+        const int cut = baseName_.lastIndexOf(QLatin1Char('_'));
+        fires_.pass = cut < 0 ? baseName_ : baseName_.mid(cut + 1);
+        fires_.lines = lineCount_;
+        fires_.track = meanTrack_;
+        fires_.cellM = cellSize_;
+        fires_.datum = datum_;
+        fires_.meridian = utm_.GetCentralMeridian();
+        fires_.platform = tailNumber_;
+        fires_.version = productVersion_;
+        std::stable_sort(fires_.pixels.begin(), fires_.pixels.end(),
+                         [](const firepoints::FirePixel &a, const firepoints::FirePixel &b) {
+                             return a.line != b.line ? a.line < b.line : a.sample < b.sample;
+                         });
+        firePixelsPath_ = firepoints::RunFileName(orthoTif.left(orthoTif.size() - int(qstrlen("_ortho.tif"))));
+        allOk &= firepoints::WriteRun(firePixelsPath_, fires_);
     }
     outcome_ = allOk ? Produced : WriteFailed;
     return allOk;

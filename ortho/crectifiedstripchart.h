@@ -19,6 +19,7 @@
 // texts, then Process(). One object processes one run.
 #include "datasource/cutmconverter.h"
 #include "geodata/cbil.h"
+#include "geodata/firepoints.h"
 #include "ortho/orthoproducts.h"
 #include "stripchart/ctifffile.h"
 
@@ -85,6 +86,11 @@ public:
     // Final files written (TIFFs and JPEG copies).
     QStringList Products() const { return products_; }
     QString BaseName() const { return baseName_; }
+    // Every fire pixel placed on the ground, in line and sample order, at
+    // the centre of the cell it was drawn in; written with the products as
+    // "<base>_firepixels.txt" (FirePixelsPath()).
+    const firepoints::RunRecord &FirePixels() const { return fires_; }
+    QString FirePixelsPath() const { return firePixelsPath_; }
 
     // ---- run quantities (valid after the stage that sets them) ----
     int LineCount() const { return lineCount_; }
@@ -155,6 +161,7 @@ private:
     bool MainPass();
     void ConvertGridRow(int row);
     bool Finish();
+    void RecordFire(const GroundPoint &g, int sample, const ScanLineRec &rec, qint64 timeMs);
     void DropTemporaries();
     bool TerrainAt(double lon, double lat, double *z) const;
     // Latitude/longitude box of the positions traced.
@@ -235,4 +242,7 @@ private:
     std::vector<std::uint8_t> paletteRow_, rgbRow_;
     int threads_ = 1;
     std::vector<GroundPoint> ground_;
+
+    firepoints::RunRecord fires_;
+    QString firePixelsPath_;
 };

@@ -9,8 +9,14 @@
 #include "ortho/crectifiedstripchart.h"
 #include "platform/settingskeys.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QSettings>
 
 #include <algorithm>
@@ -60,7 +66,68 @@ bool LogProductChain::RunAreaBox(const LogJob &v, double *west, double *north, d
     return true;
 }
 
+QString LogOutcome::RecordPath(const QString &logPath)
+{
+    const QFileInfo info(logPath);
+    return info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral("_processing.json"));
+}
+
+bool LogOutcome::WriteRecord() const
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("log"), QFileInfo(path).fileName());
+    o.insert(QStringLiteral("processed"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    o.insert(QStringLiteral("succeeded"), Succeeded());
+    o.insert(QStringLiteral("summary"), Summary());
+    o.insert(QStringLiteral("reason"), reason);
+    QJsonArray steps;
+    auto step = [&steps](const QString &name, const QString &result, bool ok) {
+        QJsonObject s;
+        s.insert(QStringLiteral("step"), name);
+        s.insert(QStringLiteral("result"), result);
+        s.insert(QStringLiteral("ok"), ok);
+        steps.append(s);
+    };
+    const bool reached = !logMissing && !elevationFailed;
+    step(QStringLiteral("elevation"),
+         elevationFailed ? reason
+                         : (elevationExtracted ? QStringLiteral("extracted for the run area")
+                                               : QStringLiteral("raster made before the run")),
+         !elevationFailed);
+    if (reached) {
+        step(QStringLiteral("fire detection and desmoking"),
+             desmoke == 0 ? QStringLiteral("fire pixels recomputed and desmoked")
+                          : QStringLiteral("failed: the fire pixels of the flight were used"),
+             desmoke == 0);
+        step(QStringLiteral("ortho products"),
+             Succeeded() ? QStringLiteral("%1 files written").arg(products.size()) : reason, Succeeded());
+        step(QStringLiteral("mosaic and fire points"),
+             mosaicSaved ? QStringLiteral("%1 written").arg(QFileInfo(mosaicPath).fileName())
+                         : QStringLiteral("mosaic not written"),
+             mosaicSaved);
+        step(QStringLiteral("site script"),
+             script == 1 ? QStringLiteral("started") : QStringLiteral("not started"), true);
+    }
+    o.insert(QStringLiteral("steps"), steps);
+    QJsonArray files;
+    for (const QString &p : products)
+        files.append(QFileInfo(p).fileName());
+    o.insert(QStringLiteral("products"), files);
+    o.insert(QStringLiteral("mosaic"), mosaicSaved ? QFileInfo(mosaicPath).fileName() : QString());
+    o.insert(QStringLiteral("firePoints"), QFileInfo(firePointsPath).fileName());
+    QSaveFile f(RecordPath(path));
+    return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(o).toJson()) > 0 && f.commit();
+}
+
 LogOutcome LogProductChain::Run(const LogJob &job) const
+{
+    const LogOutcome result = RunSteps(job);
+    if (!result.logMissing && !result.WriteRecord())
+        qWarning() << "cannot write" << LogOutcome::RecordPath(job.logPath);
+    return result;
+}
+
+LogOutcome LogProductChain::RunSteps(const LogJob &job) const
 {
     LogOutcome result;
     result.path = job.logPath;
@@ -152,6 +219,8 @@ LogOutcome LogProductChain::Run(const LogJob &job) const
         auto mosaic = std::make_unique<CMosaic>(job.logPath);
         result.mosaicSaved = mosaic->Saved();
         result.mosaicPath = mosaic->OutputPath();
+        if (!mosaic->FirePointsBase().isEmpty())
+            result.firePointsPath = mosaic->FirePointsBase() + QStringLiteral(".geojson");
     }
 
     // 7. The site's script hears of the finished log.

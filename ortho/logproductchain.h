@@ -56,12 +56,19 @@ struct LogOutcome {
     QStringList products;            // product files written
     bool mosaicSaved = false;        // the mission mosaic was written
     QString mosaicPath;
+    QString firePointsPath;          // the mission's "_FirePoints.geojson" ("" when not written)
     int script = 0;                  // RunAncillary result (1 ran, 0 not started / not run)
 
     bool Succeeded() const { return status == Status::ProductsWritten; }
     // One line for the operator: "<log>: 6 products, mosaic written" or
     // "<log>: no products - <reason>".
     QString Summary() const;
+
+    // The processing record beside the log, "<log base>_processing.json":
+    // what was made and what failed, for the mission report. Written by
+    // the chain at the end of every run of a readable log.
+    static QString RecordPath(const QString &logPath);
+    bool WriteRecord() const;
 };
 
 class LogProductChain {
@@ -74,5 +81,6 @@ public:
     static bool RunAreaBox(const LogJob &job, double *west, double *north, double *east, double *south);
 
 private:
+    LogOutcome RunSteps(const LogJob &job) const;
     ColdCurve *curve;
 };

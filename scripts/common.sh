@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   gdal-bin proj-bin geotiff-bin libtiff-tools
   xvfb xauth x11-apps imagemagick fonts-liberation fontconfig
+  chromium
   g++-mingw-w64-x86-64
 )
 

@@ -17,13 +17,21 @@ int run(const Invocation &in)
         return in.error(QStringLiteral("%1: the folder does not exist")
                             .arg(QDir::toNativeSeparators(info.absolutePath())));
     const QString base = CMosaic::MissionBaseName(path);
-    CMosaic mosaic(info.absoluteFilePath());
+    CMosaic mosaic(info.absoluteFilePath(), in.has(QStringLiteral("clusters")));
     QTextStream &o = in.out();
     for (const QString &input : mosaic.Inputs())
         o << "input: " << QDir::toNativeSeparators(input) << "\n";
     o << "heat points: " << mosaic.HeatPointCount() << " in "
       << QDir::toNativeSeparators(info.absoluteDir().filePath(base + QStringLiteral("_RawHeatData.shp")))
       << (mosaic.HeatFilesOpen() ? "" : " (not written)") << "\n";
+    if (mosaic.FirePointsBase().isEmpty())
+        in.err() << "cindrel mosaic: fire points not written: " << mosaic.FirePointsError() << "\n";
+    else
+        o << "fire points: " << mosaic.FirePointCount() << " in "
+          << QDir::toNativeSeparators(mosaic.FirePointsBase()) << ".geojson, .kml, .csv\n";
+    if (!mosaic.ClustersBase().isEmpty())
+        o << "fire clusters: " << mosaic.ClusterCount() << " in "
+          << QDir::toNativeSeparators(mosaic.ClustersBase()) << ".geojson, .kml, .csv\n";
     if (!mosaic.Saved())
         return in.error(mosaic.Error());
     o << "mosaic: " << mosaic.OutputPath() << "\n";
@@ -32,11 +40,15 @@ int run(const Invocation &in)
 
 const bool registered = registerCommand(
     {QStringLiteral("mosaic"), QStringLiteral("Build the mission mosaic and heat points of a log folder"),
-     QStringLiteral("LOG"),
+     QStringLiteral("LOG [--clusters]"),
      QStringLiteral("Combines every MISSION_*_ortho.tif beside LOG (MISSION: LOG's name cut before its last\n"
                     "\"_\") into MISSION_mosaic.jpg with the vertices of GeoData/highways, interst and hydrolin\n"
                     "(under the current folder) drawn over it, and writes one point per fire pixel to\n"
-                    "MISSION_RawHeatData.shp. The grey gamma is LastUsed/MosaicGamma (default 1.5)."),
-     {},
+                    "MISSION_RawHeatData.shp. The grey gamma is LastUsed/MosaicGamma (default 1.5).\n"
+                    "The same points, with their scan time, line, sample, channel values, cell size,\n"
+                    "platform and product version, go to MISSION_FirePoints.geojson, .kml and .csv\n"
+                    "(WGS 84 longitude/latitude)."),
+     {{QStringLiteral("clusters"), QString(),
+       QStringLiteral("also one point per connected fire cluster in MISSION_FireClusters.geojson, .kml, .csv")}},
      1, 1, run});
 } // namespace

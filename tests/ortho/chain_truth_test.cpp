@@ -318,16 +318,33 @@ void flyAndCheck(const Flight &fl)
         SHPClose(shp);
     }
 
+    // The fire points for agencies: WGS 84, that is the navigation datum.
+    std::vector<Point> agencyPoints;
+    {
+        QFile csv(folder.dir + QStringLiteral("/logs/20240715_1432_Truth_FirePoints.csv"));
+        ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = csv.readAll().split('\n');
+        for (int i = 1; i < rows.size(); ++i) {
+            const QList<QByteArray> f = rows[i].split(',');
+            if (f.size() > 2)
+                agencyPoints.push_back(Point{f[0].toDouble(), f[1].toDouble()});
+        }
+        EXPECT_EQ(agencyPoints.size(), heatPoints.size());
+    }
+
     const std::vector<Point> fireGroups = groupPoints(pixels, 1.5 * cell);
     const std::vector<Point> heatGroups = groupPoints(heatPoints, 1.5 * cell);
     const ProductError inFire = measure(sighted, fireGroups, cell, 5.0 * cell);
     const ProductError inHeat = measure(sighted, heatGroups, cell, 5.0 * cell);
+    const ProductError inAgency = measure(sighted, groupPoints(agencyPoints, 1.5 * cell), cell, 5.0 * cell);
     std::printf("[ truth ] %s: cell %.2f m, %zu sighted; _fire: %d found, median %.2f worst %.2f cells; "
                 "heat points: %d found, median %.2f worst %.2f cells\n",
                 fl.name, cell, sighted.size(), inFire.found, inFire.median(), inFire.worst(), inHeat.found,
                 inHeat.median(), inHeat.worst());
-    for (const ProductError *e : {&inFire, &inHeat}) {
-        const char *product = e == &inFire ? "_fire" : "heat points";
+    std::printf("[ truth ] %s: fire points (WGS 84): %d found, median %.2f worst %.2f cells\n", fl.name,
+                inAgency.found, inAgency.median(), inAgency.worst());
+    for (const ProductError *e : {&inFire, &inHeat, &inAgency}) {
+        const char *product = e == &inFire ? "_fire" : (e == &inHeat ? "heat points" : "fire points");
         EXPECT_GE(e->found, int(std::ceil(fl.minRecall * double(sighted.size())))) << product;
         EXPECT_LE(e->median(), 0.5) << product;
         EXPECT_LE(e->worst(), 1.5) << product;
