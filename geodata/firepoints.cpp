@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -99,11 +100,12 @@ bool save(const QString &path, const std::string &text, QString *error)
     return true;
 }
 
+std::string number(double v, int decimals);
+
 bool writeTable(const QString &base, const Table &t, const char *title, QString *error)
 {
     const size_t cols = t.names.size();
     const size_t rows = t.lon.size();
-    char coord[64];
 
     std::string json;
     json.reserve(rows * 320 + 256);
@@ -130,7 +132,7 @@ bool writeTable(const QString &base, const Table &t, const char *title, QString 
 
     for (size_t r = 0; r < rows; ++r) {
         const std::string *row = &t.cells[r * cols];
-        std::snprintf(coord, sizeof coord, "%.7f,%.7f", t.lon[r], t.lat[r]);
+        const std::string coord = number(t.lon[r], 7) + ',' + number(t.lat[r], 7);
         json += r ? ",\n" : "\n";
         json += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[";
         json += coord;
@@ -167,11 +169,34 @@ bool writeTable(const QString &base, const Table &t, const char *title, QString 
            && georef::WriteShapefilePrj(base, georef::GeographicWkt(georef::kWgs84));
 }
 
+// Fixed-point text of a value, without printf (hundreds of thousands of
+// points are written at a time).
 std::string number(double v, int decimals)
 {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    return buf;
+    static const double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    if (!std::isfinite(v) || decimals < 0 || decimals > 8 || std::fabs(v) * scale[decimals] > 9e17) {
+        char buf[48];
+        std::snprintf(buf, sizeof buf, "%.*f", std::clamp(decimals, 0, 8), v);
+        return buf;
+    }
+    long long n = std::llround(std::fabs(v) * scale[decimals]);
+    char buf[32];
+    int i = int(sizeof buf);
+    for (int d = 0; d < decimals; ++d) {
+        buf[--i] = char('0' + n % 10);
+        n /= 10;
+    }
+    if (decimals > 0)
+        buf[--i] = '.';
+    do {
+        buf[--i] = char('0' + n % 10);
+        n /= 10;
+    } while (n > 0);
+    std::string out;
+    if (v < 0 && std::llround(std::fabs(v) * scale[decimals]) != 0)
+        out += '-';
+    out.append(buf + i, size_t(int(sizeof buf) - i));
+    return out;
 }
 
 struct UnionFind {
@@ -194,14 +219,29 @@ struct UnionFind {
 
 } // namespace
 
+// The points of a line share its time: the last one asked is kept.
 QString AcquisitionDate(qint64 timeMs)
 {
-    return timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd")) : QString();
+    thread_local qint64 last = 0;
+    thread_local QString text;
+    if (timeMs != last) {
+        last = timeMs;
+        text = timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd"))
+                      : QString();
+    }
+    return text;
 }
 
 QString AcquisitionTime(qint64 timeMs)
 {
-    return timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(QStringLiteral("HH:mm:ss")) : QString();
+    thread_local qint64 last = 0;
+    thread_local QString text;
+    if (timeMs != last) {
+        last = timeMs;
+        text = timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(QStringLiteral("HH:mm:ss"))
+                      : QString();
+    }
+    return text;
 }
 
 QString RunFileName(const QString &runBasePath) { return runBasePath + QStringLiteral("_firepixels.txt"); }
@@ -297,14 +337,33 @@ bool ReadRun(const QString &path, RunRecord *run, QString *error)
         const std::string line(p, e);
         p = e < end ? e + 1 : end;
         FirePixel px;
-        long long t = 0, li = 0;
-        if (std::sscanf(line.c_str(), "%lf %lf %lf %lf %lld %lld %d %d %d", &px.lat, &px.lon, &px.wgsLat, &px.wgsLon,
-                        &t, &li, &px.sample, &px.a, &px.b) != 9
-            || !std::isfinite(px.lat) || !std::isfinite(px.lon) || !std::isfinite(px.wgsLat)
-            || !std::isfinite(px.wgsLon))
+        double v[4];
+        long long n[5];
+        const char *q = line.c_str();
+        bool ok = true;
+        for (double &d : v) {
+            char *after = nullptr;
+            d = std::strtod(q, &after);
+            ok = ok && after != q && std::isfinite(d);
+            q = after;
+        }
+        for (long long &k : n) {
+            char *after = nullptr;
+            k = std::strtoll(q, &after, 10);
+            ok = ok && after != q;
+            q = after;
+        }
+        if (!ok || std::llabs(n[2]) > 100000 || std::llabs(n[3]) > INT_MAX || std::llabs(n[4]) > INT_MAX)
             return fail(QStringLiteral("damaged point %1").arg(run->pixels.size() + 1));
-        px.timeMs = t;
-        px.line = li;
+        px.lat = v[0];
+        px.lon = v[1];
+        px.wgsLat = v[2];
+        px.wgsLon = v[3];
+        px.timeMs = n[0];
+        px.line = n[1];
+        px.sample = int(n[2]);
+        px.a = int(n[3]);
+        px.b = int(n[4]);
         run->pixels.push_back(px);
     }
     if (qint64(run->pixels.size()) != expected)
