@@ -2,6 +2,7 @@
 
 #include "geodata/cbil.h"
 #include "geodata/clineclipper.h"
+#include "platform/wholefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,14 +163,25 @@ CMosaic::CMosaic(const QString &path)
 
 CMosaic::~CMosaic()
 {
+    const bool whole = shp_ && dbf_;
     if (shp_)
         SHPClose(shp_);
     if (dbf_)
         DBFClose(dbf_);
+    // The heat files were written under a temporary name; each one replaces
+    // the earlier file of its final name in one step.
+    for (const char *ext : {".shp", ".shx", ".dbf"}) {
+        const QString part = heatPartBase_ + QLatin1String(ext);
+        if (!whole || !cindrel::replaceFile(part, heatBase_ + QLatin1String(ext)))
+            QFile::remove(part);
+    }
 }
 
-void CMosaic::OpenHeatFiles(const QString &base)
+void CMosaic::OpenHeatFiles(const QString &finalBase)
 {
+    heatBase_ = finalBase;
+    heatPartBase_ = finalBase + QStringLiteral("_part");
+    const QString base = heatPartBase_;
     for (const char *ext : {".shp", ".shx", ".dbf"})
         QFile::remove(base + QLatin1String(ext));
     const QByteArray b = QFile::encodeName(base);
@@ -385,7 +397,7 @@ void CMosaic::BuildMosaic()
     DrawGeoOverlays(grid, image);
 
     // Grid row 0 is the northern edge, as is the picture's top row.
-    saved_ = image.save(outputPath_, "JPG", 80);
+    saved_ = cindrel::saveImageWhole(image, outputPath_, "JPG", 80);
     if (!saved_)
         error_ = QStringLiteral("cannot write %1").arg(outputPath_);
 }

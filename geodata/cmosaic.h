@@ -55,6 +55,8 @@ private:
     CUtmConverter converter_;
     SHPHandle shp_ = nullptr;
     DBFHandle dbf_ = nullptr;
+    QString heatBase_;       // final name of the heat files (no extension)
+    QString heatPartBase_;   // the name they are written under
     QString passName_;
 
     QStringList inputs_;

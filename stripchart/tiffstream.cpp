@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QSaveFile>
 
+#include "platform/wholefile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -494,7 +496,7 @@ bool SaveJpegCopy(const QString &tifPath)
         return false;
     const QString jpg = JpegPathFor(tifPath);
     QDir().mkpath(QFileInfo(jpg).path());
-    return image.convertToFormat(QImage::Format_RGB888).save(jpg, "JPG", 35);
+    return cindrel::saveImageWhole(image.convertToFormat(QImage::Format_RGB888), jpg, "JPG", 35);
 }
 
 } // namespace tiffstream
