@@ -1,5 +1,7 @@
 #include "geodata/cbil.h"
 
+#include "platform/wholefile.h"
+
 #include <QSaveFile>
 
 #include <algorithm>
@@ -516,7 +518,11 @@ bool CBil::Write(const QString &name) const
 
     // Buffered bytes reach the disk here, so a full disk shows before any
     // file of an earlier trio is touched.
-    if (!hdrOk || !worldOk || !dataOk || !hdr.flush() || !blw.flush() || !bil.flush()) {
+    // They are also synced now, so that the renames below follow each other
+    // at once (a commit syncs its file first, which takes long for a large
+    // raster while the trio has no header).
+    auto synced = [](QSaveFile &f) { return f.flush() && cindrel::syncHandle(f.handle()); };
+    if (!hdrOk || !worldOk || !dataOk || !synced(hdr) || !synced(blw) || !synced(bil)) {
         hdr.cancelWriting();
         blw.cancelWriting();
         bil.cancelWriting();

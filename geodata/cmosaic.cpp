@@ -163,18 +163,44 @@ CMosaic::CMosaic(const QString &path)
 
 CMosaic::~CMosaic()
 {
-    const bool whole = shp_ && dbf_;
+    CloseHeatFiles();
+}
+
+bool CMosaic::CloseHeatFiles()
+{
+    if (heatBase_.isEmpty())
+        return heatWritten_;
+    const bool open = shp_ && dbf_;
     if (shp_)
         SHPClose(shp_);
     if (dbf_)
         DBFClose(dbf_);
-    // The heat files were written under a temporary name; each one replaces
-    // the earlier file of its final name in one step.
+    shp_ = nullptr;
+    dbf_ = nullptr;
+    // The writers report no failed write (a full disk): the files must hold
+    // every point, or the earlier heat files are kept.
+    bool whole = open && QFileInfo(heatPartBase_ + QStringLiteral(".shx")).size() == 100 + 8 * qint64(heatPoints_)
+                 && QFileInfo(heatPartBase_ + QStringLiteral(".shp")).size() == 100 + 28 * qint64(heatPoints_);
+    if (whole) {
+        const QByteArray d = QFile::encodeName(heatPartBase_ + QStringLiteral(".dbf"));
+        DBFHandle check = DBFOpen(d.constData(), "rb");
+        whole = check && DBFGetRecordCount(check) == heatPoints_
+                && QFileInfo(heatPartBase_ + QStringLiteral(".dbf")).size()
+                       >= qint64(check->nHeaderLength) + qint64(heatPoints_) * check->nRecordLength;
+        if (check)
+            DBFClose(check);
+    }
+    // Each file then replaces the earlier file of its final name in one step.
     for (const char *ext : {".shp", ".shx", ".dbf"}) {
         const QString part = heatPartBase_ + QLatin1String(ext);
-        if (!whole || !cindrel::replaceFile(part, heatBase_ + QLatin1String(ext)))
+        if (!whole || !cindrel::replaceFile(part, heatBase_ + QLatin1String(ext))) {
+            whole = false;
             QFile::remove(part);
+        }
     }
+    heatBase_.clear();
+    heatWritten_ = whole;
+    return whole;
 }
 
 void CMosaic::OpenHeatFiles(const QString &finalBase)
@@ -398,8 +424,14 @@ void CMosaic::BuildMosaic()
 
     // Grid row 0 is the northern edge, as is the picture's top row.
     saved_ = cindrel::saveImageWhole(image, outputPath_, "JPG", 80);
-    if (!saved_)
+    if (!saved_) {
         error_ = QStringLiteral("cannot write %1").arg(outputPath_);
+        return;
+    }
+    if (!CloseHeatFiles()) {
+        saved_ = false;
+        error_ = QStringLiteral("cannot write the heat point files beside %1").arg(outputPath_);
+    }
 }
 
 void CMosaic::DrawGeoOverlays(const CBil &grid, QImage &image)

@@ -6,7 +6,8 @@
 // point (longitude, latitude) per fire pixel and the pass name in "Pass".
 //
 // The whole build runs in the constructor. Both outputs are rebuilt from all
-// passes every time. Nothing is shown to the user; Saved() and Error() tell
+// passes every time, each written under a temporary name and put in place
+// only when whole (earlier outputs stay on a full disk). Nothing is shown to the user; Saved() and Error() tell
 // a caller how it went.
 #include "datasource/cutmconverter.h"
 
@@ -46,11 +47,14 @@ public:
     QString OutputPath() const { return outputPath_; }
     QStringList Inputs() const { return inputs_; }
     int HeatPointCount() const { return heatPoints_; }
-    bool HeatFilesOpen() const { return shp_ && dbf_; }
+    bool HeatFilesOpen() const { return (shp_ && dbf_) || heatWritten_; }
 
 private:
     void OpenHeatFiles(const QString &base);
     void BuildMosaic();
+    // Closes the heat files written under their temporary name and puts
+    // them in place when they hold every point. True when they were.
+    bool CloseHeatFiles();
 
     CUtmConverter converter_;
     SHPHandle shp_ = nullptr;
@@ -64,4 +68,5 @@ private:
     QString error_;
     bool saved_ = false;
     int heatPoints_ = 0;
+    bool heatWritten_ = false;
 };

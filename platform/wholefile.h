@@ -18,4 +18,8 @@ bool saveImageWhole(const QImage &image, const QString &path, const char *format
 // when the rename failed; both files are then as they were.
 bool replaceFile(const QString &from, const QString &to);
 
+// Writes what the operating system holds of an open file descriptor to the
+// disk. True on success (and for an invalid descriptor: nothing to do).
+bool syncHandle(int fd);
+
 } // namespace cindrel
