@@ -1,4 +1,5 @@
 #include "datasource/ccindreldsplog.h"
+#include "platform/settingskeys.h"
 
 #include "platform/notice.h"
 #include "platform/paths.h"
@@ -246,7 +247,7 @@ void CCindrelDspLog::OnFileOpen()
 {
     QSettings settings;
     const QString start = cindrel::mapCDrivePath(
-        settings.value(QStringLiteral("LastUsed/logPath"), QStringLiteral("C:\\CindrelData")).toString());
+        settings.value(SettingsKey::LogPath, QStringLiteral("C:\\CindrelData")).toString());
     const QString chosen =
         Notice::getOpenFileName(this, QStringLiteral("Open Cindrel Log File"), start,
                                 QStringLiteral("Newer log files (*.plf);;Older log files (*.log);;All files (*.*)"));
@@ -254,7 +255,7 @@ void CCindrelDspLog::OnFileOpen()
         return;
     const QFileInfo info(chosen);
     fullPath = info.absoluteFilePath();
-    settings.setValue(QStringLiteral("LastUsed/logPath"), info.absolutePath());
+    settings.setValue(SettingsKey::LogPath, info.absolutePath());
     DetectVersion();
     if (!OpenReadFile(fullPath))
         return;

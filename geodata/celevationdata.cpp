@@ -1,4 +1,5 @@
 #include "geodata/celevationdata.h"
+#include "platform/settingskeys.h"
 
 #include "platform/paths.h"
 
@@ -119,7 +120,7 @@ bool CElevationData::ExtractArea(double west, double north, double east, double 
         const double s = std::max(south2, double(t.bottom));
         if (w > e || s > n)
             continue;
-        settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageBeforeTile);
+        settings.setValue(SettingsKey::LastStage, kStageBeforeTile);
         // A tile that cannot be read would leave sea level where its
         // relief belongs and move everything placed on this raster: the
         // whole extraction fails and nothing is written.
@@ -128,11 +129,11 @@ bool CElevationData::ExtractArea(double west, double north, double east, double 
                 lastError_ = QStringLiteral("elevation tile %1 (%2) is missing, unreadable or smaller than its listed box")
                                  .arg(i)
                                  .arg(QDir::toNativeSeparators(CBil::BaseName(TileName(i))));
-            settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageDone);
+            settings.setValue(SettingsKey::LastStage, kStageDone);
             return false;
         }
         ++tilesRead_;
-        settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageAfterTile);
+        settings.setValue(SettingsKey::LastStage, kStageAfterTile);
     }
 
     bool result = true;
@@ -141,7 +142,7 @@ bool CElevationData::ExtractArea(double west, double north, double east, double 
                          .arg(QDir::toNativeSeparators(CBil::BaseName(outputName)));
         result = false;
     }
-    settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageDone);
+    settings.setValue(SettingsKey::LastStage, kStageDone);
     return result;
 }
 

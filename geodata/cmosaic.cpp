@@ -1,4 +1,5 @@
 #include "geodata/cmosaic.h"
+#include "platform/settingskeys.h"
 
 #include "geodata/cbil.h"
 #include "geodata/clineclipper.h"
@@ -252,7 +253,7 @@ void CMosaic::AddHeatPoint(double latitude, double longitude, const QString &pas
 
 void CMosaic::BuildMosaic()
 {
-    const double gamma = QSettings().value(QStringLiteral("LastUsed/MosaicGamma"), 1.5).toDouble();
+    const double gamma = QSettings().value(SettingsKey::MosaicGamma, 1.5).toDouble();
     const QString first = inputs_.first();
     const QString outBase = cutAtLast(cutAtLast(QFileInfo(first).fileName()));
     outputPath_ = QDir::toNativeSeparators(

@@ -1,6 +1,7 @@
 // cindrel desmoke: re-detect fire and remove smoke clusters in flight logs,
 // in place, keeping each untouched log as "<name>orig.plf".
 #include "datasource/ccindreldsplog.h"
+#include "platform/settingskeys.h"
 #include "datasource/coldcurve.h"
 #include "geodata/desmoke.h"
 #include "platform/notice.h"
@@ -67,19 +68,19 @@ int run(const Invocation &in)
 {
     // The stored detection parameters, as the orthorectify worker uses them.
     QSettings settings;
-    double a2 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
-    double a1 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
+    double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
+    double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
     double a0 = 0.0;
     long long fireLimit = 0, coldLimit = 0;
-    if (!in.optDouble(QStringLiteral("a0"), settings.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble(),
+    if (!in.optDouble(QStringLiteral("a0"), settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble(),
                       &a0, -1e6, 1e6))
         return kUsage;
     if (!in.optInt(QStringLiteral("fire-limit"),
-                   settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), 65000).toLongLong(), &fireLimit,
+                   settings.value(SettingsKey::FireDetectChnBFireLimit, 65000).toLongLong(), &fireLimit,
                    -100000, 100000))
         return kUsage;
     if (!in.optInt(QStringLiteral("cold-limit"),
-                   settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), 1000).toLongLong(), &coldLimit,
+                   settings.value(SettingsKey::FireDetectChnBColdLimit, 1000).toLongLong(), &coldLimit,
                    -100000, 100000))
         return kUsage;
     const bool verbose = in.has(QStringLiteral("verbose"));

@@ -2,6 +2,7 @@
 // passes (channel B statistics, then the stretched image), written as
 // <log base name>.tif beside the log with its JPEG copy in "jpeg" there.
 #include "datasource/ccindreldsplog.h"
+#include "platform/settingskeys.h"
 #include "datasource/coldcurve.h"
 #include "platform/notice.h"
 #include "stripchart/standalonepassservices.h"
@@ -31,12 +32,12 @@ int run(const Invocation &in)
 
     // The fire detection settings the operator last used, as a replay takes them.
     QSettings settings;
-    const bool usePoly = settings.value(QStringLiteral("LastUsed/FireDetectUsePoly"), true).toBool();
-    const long long bMax = settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), 65000).toLongLong();
-    const long long bMin = settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), 1000).toLongLong();
-    const double a2 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
-    const double a1 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
-    const double a0 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble();
+    const bool usePoly = settings.value(SettingsKey::FireDetectUsePoly, true).toBool();
+    const long long bMax = settings.value(SettingsKey::FireDetectChnBFireLimit, 65000).toLongLong();
+    const long long bMin = settings.value(SettingsKey::FireDetectChnBColdLimit, 1000).toLongLong();
+    const double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
+    const double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
+    const double a0 = settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();
 
     auto curve = std::make_unique<ColdCurve>();
     curve->resetStartValues();
