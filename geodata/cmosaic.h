@@ -6,9 +6,11 @@
 // point (longitude, latitude) per fire pixel and the pass name in "Pass".
 //
 // The whole build runs in the constructor. Both outputs are rebuilt from all
-// passes every time. The picture gets a world file and the coordinate
-// system (".prj", and a GDAL auxiliary file) beside it; the heat points a
-// ".prj" (geographic, on the passes' datum). Nothing is shown to the user; Saved() and Error() tell
+// passes every time, each written under a temporary name and put in place
+// only when whole (earlier outputs stay on a full disk). The picture gets a
+// world file and the coordinate system (".prj", and a GDAL auxiliary file)
+// beside it; the heat points a ".prj" (geographic, on the passes' datum).
+// Nothing is shown to the user; Saved() and Error() tell
 // a caller how it went.
 #include "datasource/cutmconverter.h"
 
@@ -48,15 +50,20 @@ public:
     QString OutputPath() const { return outputPath_; }
     QStringList Inputs() const { return inputs_; }
     int HeatPointCount() const { return heatPoints_; }
-    bool HeatFilesOpen() const { return shp_ && dbf_; }
+    bool HeatFilesOpen() const { return (shp_ && dbf_) || heatWritten_; }
 
 private:
     void OpenHeatFiles(const QString &base);
     void BuildMosaic();
+    // Closes the heat files written under their temporary name and puts
+    // them in place when they hold every point. True when they were.
+    bool CloseHeatFiles();
 
     CUtmConverter converter_;
     SHPHandle shp_ = nullptr;
     DBFHandle dbf_ = nullptr;
+    QString heatBase_;       // final name of the heat files (no extension)
+    QString heatPartBase_;   // the name they are written under
     QString passName_;
 
     QStringList inputs_;
@@ -65,4 +72,5 @@ private:
     bool saved_ = false;
     int heatPoints_ = 0;
     int heatDatum_ = 3;   // converter datum code of the heat points
+    bool heatWritten_ = false;
 };
