@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <cstring>
 
 #ifdef Q_OS_WIN
@@ -196,8 +197,11 @@ QDateTime CCindrelDspLog::DateTimeFromFileName(const QString &path)
 
 QString CCindrelDspLog::ElevationFileName(const QString &path)
 {
+    // Only an "_" of the file name separates the run number: one in a folder
+    // name would name a raster outside the log's folder.
+    const int slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     const int cut = path.lastIndexOf(QLatin1Char('_'));
-    if (cut < 0)
+    if (cut < 0 || cut < slash)
         return QString();
     return path.left(cut) + QStringLiteral(".bil");
 }
