@@ -10,8 +10,11 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -131,6 +134,111 @@ bool readOrthoHeader(QFile &file, OrthoHeader *h)
     return h->hasTransform;
 }
 
+// The heat files are written through memory: shapelib seeks before every
+// record it writes, which on a stdio stream costs several system calls per
+// heat point. A file opened for reading or update is read whole; a file
+// written to is written whole when it is closed.
+struct MemoryFile {
+    QString path;
+    std::vector<char> data;
+    std::size_t pos = 0;
+    bool writable = false;
+    bool changed = false;
+};
+
+MemoryFile *memoryFile(SAFile file) { return reinterpret_cast<MemoryFile *>(file); }
+
+SAFile memoryOpen(const char *name, const char *access)
+{
+    auto f = std::make_unique<MemoryFile>();
+    f->path = QFile::decodeName(name);
+    const bool create = access[0] == 'w';
+    f->writable = create || std::strchr(access, '+') != nullptr;
+    QFile file(f->path);
+    if (create) {
+        // Created (emptied) at once, as a stdio stream would.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return nullptr;
+        f->changed = true;
+    } else {
+        if (!file.open(QIODevice::ReadOnly))
+            return nullptr;
+        const QByteArray all = file.readAll();
+        f->data.assign(all.constData(), all.constData() + all.size());
+    }
+    return reinterpret_cast<SAFile>(f.release());
+}
+
+SAOffset memoryRead(void *p, SAOffset size, SAOffset count, SAFile file)
+{
+    MemoryFile *f = memoryFile(file);
+    if (size == 0 || f->pos >= f->data.size())
+        return 0;
+    const SAOffset items = std::min<SAOffset>(count, (f->data.size() - f->pos) / size);
+    std::memcpy(p, f->data.data() + f->pos, items * size);
+    f->pos += items * size;
+    return items;
+}
+
+SAOffset memoryWrite(void *p, SAOffset size, SAOffset count, SAFile file)
+{
+    MemoryFile *f = memoryFile(file);
+    if (!f->writable)
+        return 0;
+    const std::size_t bytes = size * count;
+    if (f->data.size() < f->pos + bytes)
+        f->data.resize(f->pos + bytes);   // a gap after a seek past the end reads as zeros
+    if (bytes > 0)
+        std::memcpy(f->data.data() + f->pos, p, bytes);
+    f->pos += bytes;
+    f->changed = true;
+    return count;
+}
+
+SAOffset memorySeek(SAFile file, SAOffset offset, int whence)
+{
+    MemoryFile *f = memoryFile(file);
+    const qint64 base = whence == SEEK_CUR ? qint64(f->pos) : whence == SEEK_END ? qint64(f->data.size()) : 0;
+    const qint64 to = base + qint64(offset);   // a negative offset arrives wrapped round
+    if (to < 0)
+        return SAOffset(-1);
+    f->pos = std::size_t(to);
+    return 0;
+}
+
+SAOffset memoryTell(SAFile file) { return memoryFile(file)->pos; }
+
+int memoryFlush(SAFile) { return 0; }
+
+int memoryClose(SAFile file)
+{
+    std::unique_ptr<MemoryFile> f(memoryFile(file));
+    if (!f->changed)
+        return 0;
+    QFile out(f->path);
+    const qint64 size = qint64(f->data.size());
+    const bool ok = out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(f->data.data(), size) == size
+                    && out.flush();
+    return ok ? 0 : EOF;
+}
+
+SAHooks *memoryHooks()
+{
+    static SAHooks hooks = [] {
+        SAHooks h;
+        SASetupDefaultHooks(&h);
+        h.FOpen = memoryOpen;
+        h.FRead = memoryRead;
+        h.FWrite = memoryWrite;
+        h.FSeek = memorySeek;
+        h.FTell = memoryTell;
+        h.FFlush = memoryFlush;
+        h.FClose = memoryClose;
+        return h;
+    }();
+    return &hooks;
+}
+
 bool differ(double a, double b) { return std::fabs(a - b) > 1e-6 && a != 0.0 && b != 0.0; }
 
 QString cutAtLast(const QString &s)
@@ -199,16 +307,17 @@ void CMosaic::OpenHeatFiles(const QString &base)
         QFile::remove(base + QLatin1String(ext));
     const QByteArray b = QFile::encodeName(base);
     if (QFile::exists(base + QStringLiteral(".shp")))
-        shp_ = SHPOpen(b.constData(), "rb+");
+        shp_ = SHPOpenLL(b.constData(), "rb+", memoryHooks());
     if (!shp_)
-        shp_ = SHPCreate(b.constData(), SHPT_POINT);
+        shp_ = SHPCreateLL(b.constData(), SHPT_POINT, memoryHooks());
     if (!shp_)
         return;
     const QByteArray d = QFile::encodeName(base + QStringLiteral(".dbf"));
     if (QFile::exists(base + QStringLiteral(".dbf")))
-        dbf_ = DBFOpen(d.constData(), "rb+");
+        dbf_ = DBFOpenLL(d.constData(), "rb+", memoryHooks());
     if (!dbf_) {
-        dbf_ = DBFCreate(d.constData());
+        // The code page DBFCreate gives.
+        dbf_ = DBFCreateLL(d.constData(), "LDID/87", memoryHooks());
         if (dbf_ && DBFAddField(dbf_, "Pass", FTString, 3, 0) < 0) {
             DBFClose(dbf_);
             dbf_ = nullptr;

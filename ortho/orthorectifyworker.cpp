@@ -1,5 +1,8 @@
 #include "ortho/orthorectifyworker.h"
 
+#include "datasource/ccindreldsplog.h"
+#include "geodata/cbil.h"
+
 
 #include <QDebug>
 #include <QDir>
