@@ -60,12 +60,39 @@ bool LogProductChain::RunAreaBox(const LogJob &v, double *west, double *north, d
     return true;
 }
 
+bool LogProductChain::ExtractElevation(double west, double north, double east, double south,
+                                       const QString &elevationName, LogOutcome *result)
+{
+    CElevationData extractor;
+    const bool ok = extractor.ExtractArea(west, north, east, south, elevationName);
+    // An area no tile meets is "extracted" without a file being written.
+    if (!ok || !QFileInfo::exists(elevationName)) {
+        result->elevationFailed = true;
+        result->status = LogOutcome::Status::NoElevation;
+        result->reason = !ok ? QStringLiteral("the elevation data of the run area could not be extracted")
+                             : QStringLiteral("no elevation tile covers the run area");
+        return false;
+    }
+    return true;
+}
+
+void LogProductChain::BuildMosaic(const QString &logPath, LogOutcome *result)
+{
+    auto mosaic = std::make_unique<CMosaic>(logPath);
+    result->mosaicSaved = mosaic->Saved();
+    result->mosaicPath = mosaic->OutputPath();
+}
+
+int LogProductChain::RunScript(const QString &logPath)
+{
+    return RunAncillary(1, QStringList{QFileInfo(logPath).baseName()});
+}
+
 LogOutcome LogProductChain::Run(const LogJob &job) const
 {
     LogOutcome result;
     result.path = job.logPath;
     const QFileInfo info(job.logPath);
-    const QString base = info.baseName();
 
     // A log that is gone or unreadable (moved by the operator, a name
     // queued twice) has nothing to desmoke, rectify or announce.
@@ -93,20 +120,16 @@ LogOutcome LogProductChain::Run(const LogJob &job) const
             result.reason = QStringLiteral("no run area to extract elevation data for");
             return result;
         }
-        CElevationData extractor;
-        const bool ok = extractor.ExtractArea(west, north, east, south, elevationName);
-        // An area no tile meets is "extracted" without a file being written.
-        if (!ok || !QFileInfo::exists(elevationName)) {
-            result.elevationFailed = true;
-            result.status = LogOutcome::Status::NoElevation;
-            result.reason = !ok ? QStringLiteral("the elevation data of the run area could not be extracted")
-                                : QStringLiteral("no elevation tile covers the run area");
+        if (job.progress)
+            job.progress(QStringLiteral("elevation"));
+        if (!ExtractElevation(west, north, east, south, elevationName, &result))
             return result;
-        }
         result.elevationExtracted = true;
     }
 
     // 3-4. Fire pixels recomputed and desmoked with the stored parameters.
+    if (job.progress)
+        job.progress(QStringLiteral("desmoke"));
     {
         QSettings settings;
         const double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
@@ -120,6 +143,8 @@ LogOutcome LogProductChain::Run(const LogJob &job) const
     }
 
     // 5. The ortho products, into the log's folder.
+    if (job.progress)
+        job.progress(QStringLiteral("orthorectify"));
     {
         auto log = std::make_unique<CCindrelDspLog>(curve);
         log->OnFileOpen(job.logPath);
@@ -128,6 +153,8 @@ LogOutcome LogProductChain::Run(const LogJob &job) const
         rectifier->SetProductVersion(job.productVersion);
         rectifier->SetTailNumber(job.tailNumber);
         rectifier->SetTechName(job.techName);
+        if (job.rectifyProgress)
+            rectifier->SetProgress(job.rectifyProgress);
         rectifier->Process(QString());
         result.outcome = int(rectifier->GetOutcome());
         result.products = rectifier->Products();
@@ -148,13 +175,17 @@ LogOutcome LogProductChain::Run(const LogJob &job) const
 
     // 6. The mission mosaic, rebuilt from every pass in the folder (also
     // when this run produced nothing: earlier passes still make it).
-    {
-        auto mosaic = std::make_unique<CMosaic>(job.logPath);
-        result.mosaicSaved = mosaic->Saved();
-        result.mosaicPath = mosaic->OutputPath();
+    if (job.buildMosaic) {
+        if (job.progress)
+            job.progress(QStringLiteral("mosaic"));
+        BuildMosaic(job.logPath, &result);
     }
 
     // 7. The site's script hears of the finished log.
-    result.script = RunAncillary(1, QStringList{base});
+    if (job.runScript) {
+        if (job.progress)
+            job.progress(QStringLiteral("script"));
+        result.script = RunScript(job.logPath);
+    }
     return result;
 }

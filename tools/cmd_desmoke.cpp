@@ -6,6 +6,7 @@
 #include "geodata/desmoke.h"
 #include "platform/notice.h"
 #include "tools/command.h"
+#include "tools/logscan.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,52 +18,6 @@
 
 namespace {
 using namespace cindrel::tool;
-
-struct LogScan {
-    bool ok = false;
-    QString why;
-    long long lines = 0;
-    long long firePixels = 0;
-};
-
-// Reads every record of a log; with a curve, the records also go through
-// the host fire test so that the curve learns the log's coldest channel A
-// values, as it does while the log is recorded or replayed.
-LogScan scanLog(const QString &path, ColdCurve *learn)
-{
-    LogScan s;
-    ColdCurve unused;
-    unused.resetStartValues();
-    CCindrelDspLog log(learn ? learn : &unused);
-    Notice::clearRecords();
-    log.OnFileOpen(path);
-    if (log.GetFileName().isEmpty() || log.GetFileVersion() == 0) {
-        s.why = Notice::count() ? Notice::last().text : QStringLiteral("cannot open");
-        return s;
-    }
-    auto rec = std::make_unique<ScanLineRec>();
-    auto count = [&s](const ScanLineRec &r) {
-        ++s.lines;
-        s.firePixels += std::count(r.pix, r.pix + SAMPLES_PER_LINE, FIRE_PIXEL);
-    };
-    if (log.GetRecordsRead() > 0) {
-        *rec = log.CurrentRecord();
-        count(*rec);
-        if (learn)
-            log.Buffer().AddLine(*rec);
-    }
-    while (log.GetNextLine(rec.get())) {
-        count(*rec);
-        if (learn)
-            log.Buffer().AddLine(*rec);
-    }
-    if (Notice::count() && Notice::last().kind == Notice::Kind::Critical) {
-        s.why = Notice::last().text;
-        return s;
-    }
-    s.ok = true;
-    return s;
-}
 
 int run(const Invocation &in)
 {
