@@ -188,8 +188,10 @@ void ImageViewer::loadSettings()
 {
     QSettings s;
     usePoly = s.value(QStringLiteral("LastUsed/FireDetectUsePoly"), true).toBool();
-    bMax = s.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), 65000).toInt();
-    bMin = s.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), 1000).toInt();
+    bMax = ChnBLimitFromSettings(
+        s.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), kDefaultChnBFireLimit).toLongLong());
+    bMin = ChnBLimitFromSettings(
+        s.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), kDefaultChnBColdLimit).toLongLong());
     a2 = s.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
     a1 = s.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
     a0 = s.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble();

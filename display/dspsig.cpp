@@ -57,6 +57,14 @@ void setTextIfChanged(QLabel *label, const QString &text)
 
 } // namespace
 
+DspSig::AutoAmounts DspSig::StoredAutoAmounts()
+{
+    QSettings settings;
+    return AutoAmounts{settings.value(QStringLiteral("LastUsed/FireDetectAutoAmt"), 50).toInt(),
+                       settings.value(QStringLiteral("LastUsed/BMaxAutoAmtToStore"), 200).toInt(),
+                       settings.value(QStringLiteral("LastUsed/BMinAutoAmtToStore"), 1).toInt()};
+}
+
 DspSig::DspSig(DisplayOwner *owner, QWidget *parent) : QWidget(parent), owner_(owner)
 {
     QSettings settings;
@@ -64,9 +72,10 @@ DspSig::DspSig(DisplayOwner *owner, QWidget *parent) : QWidget(parent), owner_(o
     chnBGain_ = settings.value(QStringLiteral("LastUsed/ChnBGain"), 1.0f).toFloat();
     chnBOffset_ = settings.value(QStringLiteral("LastUsed/ChnBOffset"), 100).toInt();
     vOverH_ = settings.value(QStringLiteral("LastUsed/VOverH"), 5).toInt();
-    fireAmount_ = settings.value(QStringLiteral("LastUsed/FireDetectAutoAmt"), 50).toInt();
-    bMaxAmount_ = settings.value(QStringLiteral("LastUsed/BMaxAutoAmtToStore"), 200).toInt();
-    bMinAmount_ = settings.value(QStringLiteral("LastUsed/BMinAutoAmtToStore"), 1).toInt();
+    const AutoAmounts amounts = StoredAutoAmounts();
+    fireAmount_ = amounts.fire;
+    bMaxAmount_ = amounts.bMax;
+    bMinAmount_ = amounts.bMin;
     bMaxThreshold_ = owner_->chnBFireLimit();
     bMinThreshold_ = owner_->chnBColdLimit();
     fireHist_.reserve(kMaxLinesPerTick);

@@ -369,6 +369,7 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
     say(progress, "\nstarting hard stuff");
 
     CDesmokeBlock block(fireLimit);
+    CFireClusters clusters(fireLimit);
     constexpr std::size_t kBlockValues = std::size_t(CDesmokeBlock::kBlockLines) * kSamples;
     for (;;) {
         const std::size_t fireValues = inFire.read(block.fireRow(0), kBlockValues);
@@ -382,6 +383,8 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
             break;
         block.StartBlock(lines);
         block.Process();
+        for (int y = 0; y < lines; ++y)
+            clusters.AddLine(block.fireRow(y), block.chanBRow(y), block.noSmokeRow(y));
         for (int y = 0; y < lines; ++y) {
             if (!outNoSmoke.write(block.noSmokeRow(y), kSamples))
                 return writeError(progress, files.noSmoke);
@@ -394,6 +397,25 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
         return writeError(progress, files.noSmoke);
     if (!outSparkle.close())
         return writeError(progress, files.sparkle);
+
+    // Clusters that reach the fire limit are fire: what desmoke cut of them
+    // goes back into NoSmoke.
+    const std::vector<CFireClusters::Span> restore = clusters.RunsToRestore();
+    if (restore.empty())
+        return true;
+    CStream patch(files.noSmoke, "r+b");
+    if (!patch)
+        return openError(progress, files.noSmoke);
+    std::uint16_t fire[kSamples];
+    std::fill(fire, fire + kSamples, std::uint16_t(255));
+    for (const CFireClusters::Span &span : restore) {
+        const qint64 at = (span.line * kSamples + span.first) * qint64(sizeof(std::uint16_t));
+        if (std::fseek(patch.get(), long(at), SEEK_SET) != 0
+            || !patch.write(fire, std::size_t(span.last - span.first + 1)))
+            return writeError(progress, files.noSmoke);
+    }
+    if (!patch.close())
+        return writeError(progress, files.noSmoke);
     return true;
 }
 
@@ -531,6 +553,69 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
         QFile::remove(files.origTmp);
     }
     return ok ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Connected fire clusters of a whole log
+
+int CFireClusters::Root(int i)
+{
+    while (parent_[std::size_t(i)] != i) {
+        parent_[std::size_t(i)] = parent_[std::size_t(parent_[std::size_t(i)])];
+        i = parent_[std::size_t(i)];
+    }
+    return i;
+}
+
+void CFireClusters::AddLine(const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke)
+{
+    const std::size_t begin = runs_.size();
+    std::size_t cursor = prevBegin_;   // runs of both lines go left to right
+    for (int x = 0; x < kSamples;) {
+        if (fire[x] != 255) {
+            ++x;
+            continue;
+        }
+        Run run{line_, x, x, false};
+        bool hot = false;
+        while (x < kSamples && fire[x] == 255) {
+            run.last = x;
+            hot = hot || chanB[x] >= fireLimit_;
+            run.cut = run.cut || noSmoke[x] != 255;
+            ++x;
+        }
+        const int me = int(runs_.size());
+        runs_.push_back(run);
+        parent_.push_back(me);
+        hot_.push_back(hot ? 1 : 0);
+        auto join = [&](int other) {
+            const int a = Root(me), b = Root(other);
+            if (a != b) {
+                parent_[std::size_t(a)] = b;
+                hot_[std::size_t(b)] = char(hot_[std::size_t(b)] | hot_[std::size_t(a)]);
+            }
+        };
+        // The run before on this line, one pixel apart.
+        if (std::size_t(me) > begin && runs_[std::size_t(me) - 1].last == run.first - 2)
+            join(me - 1);
+        // Join the runs of the previous line that touch or lie one pixel apart.
+        while (cursor < prevEnd_ && runs_[cursor].last < run.first - 2)
+            ++cursor;
+        for (std::size_t k = cursor; k < prevEnd_ && runs_[k].first <= run.last + 2; ++k)
+            join(int(k));
+    }
+    prevBegin_ = begin;
+    prevEnd_ = runs_.size();
+    ++line_;
+}
+
+std::vector<CFireClusters::Span> CFireClusters::RunsToRestore()
+{
+    std::vector<Span> out;
+    for (std::size_t i = 0; i < runs_.size(); ++i)
+        if (runs_[i].cut && hot_[std::size_t(Root(int(i)))])
+            out.push_back(Span{runs_[i].line, runs_[i].first, runs_[i].last});
+    return out;
 }
 
 // ---------------------------------------------------------------------------

@@ -98,7 +98,10 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
 // The fire test of one sample, as RedetectFire applies it.
 bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);
 
-// Fire.dat, B.dat -> NoSmoke.dat, Sparkle.dat in blocks of 25 lines.
+// Fire.dat, B.dat -> NoSmoke.dat, Sparkle.dat in blocks of 25 lines. A
+// cluster of fire pixels (touching, or one pixel apart) that holds a pixel
+// whose channel B reaches the fire limit is fire: it is kept whole in
+// NoSmoke, however large, and never cut in part.
 bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progress);
 
 // Log, NoSmoke.dat -> desmoked.plf: every record of the log with its pix
@@ -116,6 +119,41 @@ std::uint8_t MergedPixel(std::uint16_t noSmoke, int b);
 bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progress);
 
 } // namespace desmoke
+
+// The connected fire pixels of a whole log, followed line by line as runs
+// of fire along a line; runs touching, or one pixel apart, on the same or
+// the next line belong to one cluster. Remembers the runs that desmoke cut
+// and whether each cluster holds a pixel that reaches the fire limit.
+class CFireClusters {
+public:
+    explicit CFireClusters(int fireLimit) : fireLimit_(fireLimit) {}
+
+    // One line of the fire mask (255 = fire), its channel B and the NoSmoke
+    // result of the line, in sample order.
+    void AddLine(const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke);
+
+    struct Span {
+        qint64 line;
+        int first, last;   // samples, inclusive
+    };
+    // The runs that desmoke cut although their cluster reaches the fire limit.
+    std::vector<Span> RunsToRestore();
+
+private:
+    struct Run {
+        qint64 line;
+        int first, last;
+        bool cut;
+    };
+    int Root(int i);
+
+    int fireLimit_;
+    qint64 line_ = 0;
+    std::vector<Run> runs_;
+    std::vector<int> parent_;
+    std::vector<char> hot_;           // per run; valid at roots
+    std::size_t prevBegin_ = 0, prevEnd_ = 0;   // runs of the previous line
+};
 
 // The cluster working set: one block of up to 25 lines of the fire mask and
 // channel B, the two output masks, and the per-sample mark that carries

@@ -1,6 +1,7 @@
 #include "ortho/orthorectifyworker.h"
 
 #include "datasource/ccindreldsplog.h"
+#include "datasource/firelimits.h"
 #include "datasource/cutmconverter.h"
 #include "geodata/celevationdata.h"
 #include "geodata/cmosaic.h"
@@ -207,8 +208,10 @@ void OrthoRectifyWorker::ProcessFile(const QString &path, const RunValues &v)
         const double a2 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
         const double a1 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
         const double a0 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble();
-        const int fireLimit = settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), 65000).toInt();
-        const int coldLimit = settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), 1000).toInt();
+        const int fireLimit = ChnBLimitFromSettings(
+            settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), kDefaultChnBFireLimit).toLongLong());
+        const int coldLimit = ChnBLimitFromSettings(
+            settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), kDefaultChnBColdLimit).toLongLong());
         // A failed run leaves the log as recorded; the products are then
         // made from the fire pixels of the flight.
         result.desmoke = DesmokeLog(path, a2, a1, a0, fireLimit, coldLimit, curve, nullptr);

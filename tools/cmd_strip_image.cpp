@@ -2,6 +2,7 @@
 // passes (channel B statistics, then the stretched image), written as
 // <log base name>.tif beside the log with its JPEG copy in "jpeg" there.
 #include "datasource/ccindreldsplog.h"
+#include "datasource/firelimits.h"
 #include "datasource/coldcurve.h"
 #include "platform/notice.h"
 #include "stripchart/standalonepassservices.h"
@@ -32,8 +33,10 @@ int run(const Invocation &in)
     // The fire detection settings the operator last used, as a replay takes them.
     QSettings settings;
     const bool usePoly = settings.value(QStringLiteral("LastUsed/FireDetectUsePoly"), true).toBool();
-    const long long bMax = settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), 65000).toLongLong();
-    const long long bMin = settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), 1000).toLongLong();
+    const long long bMax = ChnBLimitFromSettings(
+        settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), kDefaultChnBFireLimit).toLongLong());
+    const long long bMin = ChnBLimitFromSettings(
+        settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), kDefaultChnBColdLimit).toLongLong());
     const double a2 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
     const double a1 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
     const double a0 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble();
