@@ -6,9 +6,12 @@
 // detector counts.
 #include <cstdint>
 
-// Reachable by a sample: only the hottest few hundred counts of channel B,
-// where a pixel mostly filled by flame lies (65000 on the panel).
-constexpr std::int32_t kDefaultChnBFireLimit = 32232;
+// Channel B of a surface near 340 K, hotter than sunlit rock or bare
+// ground gets, for a scanner that reads 3500 counts at 295 K with 120
+// counts per kelvin; every pixel with flame in a good part of it is above
+// (42768 on the panel). The earlier default, 65000 raw, was beyond any
+// sample, so the limit never acted.
+constexpr std::int32_t kDefaultChnBFireLimit = 10000;
 constexpr std::int32_t kDefaultChnBColdLimit = 1000;
 
 // A limit as the settings store holds it. Earlier versions stored the fire

@@ -57,6 +57,7 @@ void setTextIfChanged(QLabel *label, const QString &text)
 
 } // namespace
 
+
 DspSig::AutoAmounts DspSig::StoredAutoAmounts()
 {
     QSettings settings;

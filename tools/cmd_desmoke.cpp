@@ -142,7 +142,7 @@ const bool registered = registerCommand({
                    "writes the result into the log's image rows. The untouched log is kept beside it as\n"
                    "<name>orig.plf (a second run keeps the first original). A failure leaves the log unchanged.\n"
                    "Defaults come from the settings store (LastUsed/FireDetectPolyA0,\n"
-                   "LastUsed/FireDetectChnBFireLimit, LastUsed/FireDetectChnBColdLimit), else 0, 32232 and 1000."),
+                   "LastUsed/FireDetectChnBFireLimit, LastUsed/FireDetectChnBColdLimit), else 0, 10000 and 1000."),
     {{QStringLiteral("a0"), QStringLiteral("A0"), QStringLiteral("offset of the detection curve")},
      {QStringLiteral("fire-limit"), QStringLiteral("B"), QStringLiteral("channel B above which a pixel is always fire")},
      {QStringLiteral("cold-limit"), QStringLiteral("B"), QStringLiteral("channel B below which a pixel is never fire")},

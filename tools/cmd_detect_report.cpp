@@ -181,7 +181,7 @@ const bool registered = registerCommand(
          "Without --auto the given settings (default: the program's defaults) are used; with --auto the\n"
          "settings are those the threshold panel's Auto* gives after the first SECONDS of each pass."),
      {{QStringLiteral("fire-threshold"), QStringLiteral("N"), QStringLiteral("fire threshold (default 100)")},
-      {QStringLiteral("fire-limit"), QStringLiteral("B"), QStringLiteral("channel B fire limit (default 32232)")},
+      {QStringLiteral("fire-limit"), QStringLiteral("B"), QStringLiteral("channel B fire limit (default 10000)")},
       {QStringLiteral("cold-limit"), QStringLiteral("B"), QStringLiteral("channel B cold limit (default 1000)")},
       {QStringLiteral("auto"), QStringLiteral("SECONDS"), QStringLiteral("press Auto* after SECONDS of each pass")}},
      1, 1, run});
