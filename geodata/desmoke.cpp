@@ -398,8 +398,8 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
     if (!outSparkle.close())
         return writeError(progress, files.sparkle);
 
-    // Clusters that reach the fire limit are fire: what desmoke cut of them
-    // goes back into NoSmoke.
+    // Fires that reach the fire limit: what desmoke cut of their edges goes
+    // back into NoSmoke.
     const std::vector<CFireClusters::Span> restore = clusters.RunsToRestore();
     if (restore.empty())
         return true;
@@ -556,66 +556,69 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
 }
 
 // ---------------------------------------------------------------------------
-// Connected fire clusters of a whole log
-
-int CFireClusters::Root(int i)
-{
-    while (parent_[std::size_t(i)] != i) {
-        parent_[std::size_t(i)] = parent_[std::size_t(parent_[std::size_t(i)])];
-        i = parent_[std::size_t(i)];
-    }
-    return i;
-}
+// Fires reaching the fire limit, with their edges
 
 void CFireClusters::AddLine(const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke)
 {
-    const std::size_t begin = runs_.size();
-    std::size_t cursor = prevBegin_;   // runs of both lines go left to right
-    for (int x = 0; x < kSamples;) {
-        if (fire[x] != 255) {
-            ++x;
-            continue;
-        }
-        Run run{line_, x, x, false};
-        bool hot = false;
-        while (x < kSamples && fire[x] == 255) {
-            run.last = x;
-            hot = hot || chanB[x] >= fireLimit_;
-            run.cut = run.cut || noSmoke[x] != 255;
-            ++x;
-        }
-        const int me = int(runs_.size());
-        runs_.push_back(run);
-        parent_.push_back(me);
-        hot_.push_back(hot ? 1 : 0);
-        auto join = [&](int other) {
-            const int a = Root(me), b = Root(other);
-            if (a != b) {
-                parent_[std::size_t(a)] = b;
-                hot_[std::size_t(b)] = char(hot_[std::size_t(b)] | hot_[std::size_t(a)]);
-            }
-        };
-        // The run before on this line, one pixel apart.
-        if (std::size_t(me) > begin && runs_[std::size_t(me) - 1].last == run.first - 2)
-            join(me - 1);
-        // Join the runs of the previous line that touch or lie one pixel apart.
-        while (cursor < prevEnd_ && runs_[cursor].last < run.first - 2)
-            ++cursor;
-        for (std::size_t k = cursor; k < prevEnd_ && runs_[k].first <= run.last + 2; ++k)
-            join(int(k));
+    Line next;
+    if (window_.size() == std::size_t(2 * kReach + 1)) {
+        next = std::move(window_.front());
+        window_.erase(window_.begin());
     }
-    prevBegin_ = begin;
-    prevEnd_ = runs_.size();
-    ++line_;
+    next.line = line_++;
+    next.anyHot = false;
+    next.cut.clear();
+    next.nearHot.assign(kSamples, 0);
+    for (int x = 0; x < kSamples; ++x) {
+        if (fire[x] != 255)
+            continue;
+        if (noSmoke[x] != 255)
+            next.cut.push_back(x);
+        if (chanB[x] >= fireLimit_) {
+            next.anyHot = true;
+            for (int q = std::max(0, x - kReach); q <= std::min(kSamples - 1, x + kReach); ++q)
+                next.nearHot[std::size_t(q)] = 1;
+        }
+    }
+    window_.push_back(std::move(next));
+    // The line kReach lines back now has all its neighbours.
+    if (window_.size() > std::size_t(kReach))
+        Decide(window_.size() - 1 - std::size_t(kReach));
+}
+
+void CFireClusters::Decide(std::size_t k)
+{
+    const Line &me = window_[k];
+    if (me.cut.empty())
+        return;
+    const std::size_t from = k >= std::size_t(kReach) ? k - std::size_t(kReach) : 0;
+    const std::size_t to = std::min(window_.size() - 1, k + std::size_t(kReach));
+    bool anyHot = false;
+    for (std::size_t j = from; j <= to; ++j)
+        anyHot = anyHot || window_[j].anyHot;
+    if (!anyHot)
+        return;
+    for (int x : me.cut) {
+        bool keep = false;
+        for (std::size_t j = from; j <= to && !keep; ++j)
+            keep = window_[j].nearHot[std::size_t(x)] != 0;
+        if (!keep)
+            continue;
+        if (!restore_.empty() && restore_.back().line == me.line && restore_.back().last == x - 1)
+            restore_.back().last = x;
+        else
+            restore_.push_back(Span{me.line, x, x});
+    }
 }
 
 std::vector<CFireClusters::Span> CFireClusters::RunsToRestore()
 {
-    std::vector<Span> out;
-    for (std::size_t i = 0; i < runs_.size(); ++i)
-        if (runs_[i].cut && hot_[std::size_t(Root(int(i)))])
-            out.push_back(Span{runs_[i].line, runs_[i].first, runs_[i].last});
-    return out;
+    // The last kReach lines have no later neighbours.
+    const std::size_t undecided = std::min(window_.size(), std::size_t(kReach));
+    for (std::size_t k = window_.size() - undecided; k < window_.size(); ++k)
+        Decide(k);
+    window_.clear();
+    return std::move(restore_);
 }
 
 // ---------------------------------------------------------------------------

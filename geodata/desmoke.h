@@ -99,9 +99,8 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
 bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);
 
 // Fire.dat, B.dat -> NoSmoke.dat, Sparkle.dat in blocks of 25 lines. A
-// cluster of fire pixels (touching, or one pixel apart) that holds a pixel
-// whose channel B reaches the fire limit is fire: it is kept whole in
-// NoSmoke, however large, and never cut in part.
+// fire that reaches the fire limit keeps its edge pixels in NoSmoke (see
+// CFireClusters): desmoke never cuts such a fire in part.
 bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progress);
 
 // Log, NoSmoke.dat -> desmoked.plf: every record of the log with its pix
@@ -120,12 +119,16 @@ bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progr
 
 } // namespace desmoke
 
-// The connected fire pixels of a whole log, followed line by line as runs
-// of fire along a line; runs touching, or one pixel apart, on the same or
-// the next line belong to one cluster. Remembers the runs that desmoke cut
-// and whether each cluster holds a pixel that reaches the fire limit.
+// The fires desmoke must keep whole. A fire pixel whose channel B reaches
+// the fire limit is flame; the fire pixels within kReach samples and lines
+// of it (touching it, or one pixel apart) are the same fire's edge, pixels
+// only partly filled by flame, and are kept with it. Smoke or hot ground
+// further out is still removed. Followed line by line over a whole log;
+// remembers the pixels desmoke cut that belong to such a fire.
 class CFireClusters {
 public:
+    static constexpr int kReach = 2;
+
     explicit CFireClusters(int fireLimit) : fireLimit_(fireLimit) {}
 
     // One line of the fire mask (255 = fire), its channel B and the NoSmoke
@@ -136,23 +139,23 @@ public:
         qint64 line;
         int first, last;   // samples, inclusive
     };
-    // The runs that desmoke cut although their cluster reaches the fire limit.
+    // After the last line: the runs of pixels desmoke cut that belong to a
+    // fire reaching the fire limit.
     std::vector<Span> RunsToRestore();
 
 private:
-    struct Run {
-        qint64 line;
-        int first, last;
-        bool cut;
+    struct Line {
+        qint64 line = 0;
+        bool anyHot = false;
+        std::vector<char> nearHot;   // per sample: a flame pixel within kReach samples on this line
+        std::vector<int> cut;        // samples desmoke cut
     };
-    int Root(int i);
+    void Decide(std::size_t k);
 
     int fireLimit_;
     qint64 line_ = 0;
-    std::vector<Run> runs_;
-    std::vector<int> parent_;
-    std::vector<char> hot_;           // per run; valid at roots
-    std::size_t prevBegin_ = 0, prevEnd_ = 0;   // runs of the previous line
+    std::vector<Line> window_;   // the newest 2 kReach + 1 lines, oldest first
+    std::vector<Span> restore_;
 };
 
 // The cluster working set: one block of up to 25 lines of the fire mask and

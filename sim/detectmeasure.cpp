@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <numeric>
 #include <set>
 
@@ -33,11 +32,6 @@ int findRoot(std::vector<int> &parent, int i)
     return i;
 }
 
-bool inBox(const TruthBox &b, int line, int sample)
-{
-    return line >= b.firstLine - kTruthMargin && line <= b.lastLine + kTruthMargin
-           && sample >= b.firstSample - kTruthMargin && sample <= b.lastSample + kTruthMargin;
-}
 
 // Centroid (sample, line) of the mask's pixels within a fire's box; false when none.
 bool centroid(const FireMask &mask, const TruthBox &b, double *x, double *y)
@@ -111,18 +105,34 @@ void DetectionFigures::add(const DetectionFigures &o)
 void countClusters(const FireMask &mask, const std::vector<TruthBox> &truth, int *found, int *falseClusters,
                    std::vector<int> *foundIds)
 {
-    // Union-find over the fire pixels; a pixel joins every earlier pixel at
-    // most two samples and two lines away (touching or one pixel apart).
+    // A fire is found when a mask pixel lies in its box.
+    std::set<int> ids;
+    std::vector<char> inTruth(mask.fire.size(), 0);
+    for (const TruthBox &b : truth) {
+        const int l0 = std::max(0, b.firstLine - kTruthMargin), l1 = std::min(mask.lines - 1, b.lastLine + kTruthMargin);
+        const int s0 = std::max(0, b.firstSample - kTruthMargin);
+        const int s1 = std::min(SAMPLES_PER_LINE - 1, b.lastSample + kTruthMargin);
+        for (int l = l0; l <= l1; ++l)
+            for (int s = s0; s <= s1; ++s) {
+                inTruth[std::size_t(l) * SAMPLES_PER_LINE + std::size_t(s)] = 1;
+                if (mask.at(l, s))
+                    ids.insert(b.fireId);
+            }
+    }
+    // False clusters: the mask outside every box, as clusters. Union-find;
+    // a pixel joins every earlier pixel at most two samples and two lines
+    // away (touching or one pixel apart).
     const int w = SAMPLES_PER_LINE;
     std::vector<int> label(mask.fire.size(), -1);
     std::vector<int> parent;
     for (int l = 0; l < mask.lines; ++l)
         for (int s = 0; s < w; ++s) {
-            if (!mask.at(l, s))
+            const std::size_t at = std::size_t(l) * w + std::size_t(s);
+            if (!mask.at(l, s) || inTruth[at])
                 continue;
             const int me = int(parent.size());
             parent.push_back(me);
-            label[std::size_t(l) * w + std::size_t(s)] = me;
+            label[at] = me;
             for (int dl = -2; dl <= 0; ++dl) {
                 const int ll = l + dl;
                 if (ll < 0)
@@ -142,25 +152,9 @@ void countClusters(const FireMask &mask, const std::vector<TruthBox> &truth, int
                 }
             }
         }
-    std::map<int, std::set<int>> matches;   // cluster root -> fire ids it finds
-    for (int l = 0; l < mask.lines; ++l)
-        for (int s = 0; s < w; ++s) {
-            const int id = label[std::size_t(l) * w + std::size_t(s)];
-            if (id < 0)
-                continue;
-            std::set<int> &m = matches[findRoot(parent, id)];
-            for (const TruthBox &b : truth)
-                if (inBox(b, l, s))
-                    m.insert(b.fireId);
-        }
-    std::set<int> ids;
     int falses = 0;
-    for (const auto &[root, m] : matches) {
-        (void)root;
-        if (m.empty())
-            ++falses;
-        ids.insert(m.begin(), m.end());
-    }
+    for (int i = 0; i < int(parent.size()); ++i)
+        falses += findRoot(parent, i) == i;
     if (found)
         *found = int(ids.size());
     if (falseClusters)

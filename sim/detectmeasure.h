@@ -4,10 +4,11 @@
 // (re-detection and desmoke of the recorded log), each compared with the
 // truth of where the pass saw each fire.
 //
-// Masks are compared with the truth as clusters: fire pixels joined when
-// they touch (eight neighbours) or lie one pixel apart. A cluster with a
-// pixel within kTruthMargin pixels of a fire's truth box finds that fire;
-// a cluster that finds none is a false cluster. The centre shift of a fire
+// A fire is found when the mask has a pixel within kTruthMargin pixels of
+// the fire's truth box. The mask's pixels outside every such box are false
+// alarms, counted as clusters: pixels joined when they touch (eight
+// neighbours) or lie one pixel apart; smoke or hot ground that merges with
+// a fire thus still counts as a false cluster. The centre shift of a fire
 // is how far desmoke moves the centroid of its pixels (those within its
 // truth box and margin), in pixels (samples and lines).
 #include "datasource/scanline.h"

@@ -377,9 +377,14 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
                     return std::max(0.0, std::min(c + half, size / 2) - std::max(c - half, -size / 2));
                 };
                 const double share = overlap(dx, side / 2, across) * overlap(dy, side / 2, along) / (across * along);
+                // The sample sees the fire when its ground point lies in it,
+                // its footprint holds the fire's centre, or (a fire smaller
+                // than the footprint) flame fills a quarter of it: footprints
+                // of wobbling lines need not tile the ground, so a small
+                // fire's centre may fall between them.
                 const bool inside = dx * dx + dy * dy <= f.radiusM * f.radiusM;
                 const bool centreSeen = std::fabs(dx) <= across / 2 && std::fabs(dy) <= along / 2;
-                if (inside || centreSeen)
+                if (inside || centreSeen || (share >= 0.25 && f.radiusM < along))
                     hits_.emplace_back(s, f.id);
                 if (share > 0.0) {
                     const double t0 = background();
