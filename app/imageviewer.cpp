@@ -1,4 +1,5 @@
 #include "app/imageviewer.h"
+#include "platform/settingskeys.h"
 
 #include "app/debuglog.h"
 #include "datasource/ccindreldsplog.h"
@@ -6,6 +7,7 @@
 #include "datasource/cutmconverter.h"
 #include "display/dspsig.h"
 #include "dsp/cdspinterface.h"
+#include "dsp/channelselect.h"
 #include "geodata/celevationdata.h"
 #include "display/waterfall.h"
 #include "display/wflabel.h"
@@ -17,6 +19,7 @@
 #include "platform/notice.h"
 #include "platform/paths.h"
 #include "stripchart/stripimagerebuild.h"
+#include "mission/missionstore.h"
 
 #include <QAction>
 #include <QDebug>
@@ -76,7 +79,7 @@ ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent), curve(std::make
 
     // 4. Acquisition settings; every start-up resets the log folder.
     loadSettings();
-    QSettings().setValue(QStringLiteral("LastUsed/logPath"), QStringLiteral("C:\\CindrelData"));
+    QSettings().setValue(SettingsKey::LogPath, QStringLiteral("C:\\CindrelData"));
 
     // 5.-6. Mission and recording state with the recorder: no source,
     // pass and segment 0, no log open, runs armed for recording, the data
@@ -85,10 +88,16 @@ ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent), curve(std::make
     mapMode = false;
     recording = std::make_unique<CRecordingControl>(curve.get(), this, this);
     converter = std::make_unique<CUtmConverter>();
+    // The mission chosen in an earlier session stays the current one.
+    restoreMission();
 
     // 7. The orthorectify worker on its own thread; its work loop runs
     // until the stop flag is set at shutdown.
     worker = new OrthoRectifyWorker(curve.get());
+    // Each log's outcome reaches the operator on this window's thread.
+    worker->SetOutcomeHandler([this](const LogOutcome &outcome) {
+        QMetaObject::invokeMethod(this, [this, outcome] { showRectifyOutcome(outcome); }, Qt::QueuedConnection);
+    });
     worker->moveToThread(orthoThreadPtr);
     connect(orthoThreadPtr, &QThread::finished, worker.data(), &QObject::deleteLater);
     orthoThreadPtr->start(QThread::InheritPriority);
@@ -187,24 +196,22 @@ void ImageViewer::createToolBar()
 void ImageViewer::loadSettings()
 {
     QSettings s;
-    usePoly = s.value(QStringLiteral("LastUsed/FireDetectUsePoly"), true).toBool();
-    bMax = ChnBLimitFromSettings(
-        s.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), kDefaultChnBFireLimit).toLongLong());
-    bMin = ChnBLimitFromSettings(
-        s.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), kDefaultChnBColdLimit).toLongLong());
-    a2 = s.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
-    a1 = s.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
-    a0 = s.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble();
-    chnBGain = s.value(QStringLiteral("LastUsed/ChannelBGain"), 1.0).toFloat();
-    chnBOffset = s.value(QStringLiteral("LastUsed/ChannelBOffset"), 100).toInt();
-    vOverH = s.value(QStringLiteral("LastUsed/VOverH"), 5).toInt();
-    fireZoomIdxValue = s.value(QStringLiteral("LastUsed/FireDetectZoomIdx"), 2).toInt();
-    fireZoomExpValue = s.value(QStringLiteral("LastUsed/FireDetectZoomExp"), 1).toInt();
-    bMaxZoomIdxValue = s.value(QStringLiteral("LastUsed/BMaxZoomIdx"), 5).toInt();
-    bMaxZoomExpValue = s.value(QStringLiteral("LastUsed/BMaxZoomExp"), 1).toInt();
-    fireDetAutoAmt = s.value(QStringLiteral("LastUsed/FireDetAutoAmt"), 50).toInt();
-    bMaxAutoAmt = s.value(QStringLiteral("LastUsed/BMaxAutoAmt"), 200).toInt();
-    bMinAutoAmt = s.value(QStringLiteral("LastUsed/BMinAutoAmt"), 1).toInt();
+    usePoly = s.value(SettingsKey::FireDetectUsePoly, true).toBool();
+    bMax = ChnBLimitFromSettings(s.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong());
+    bMin = ChnBLimitFromSettings(s.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
+    a2 = s.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
+    a1 = s.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
+    a0 = s.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();
+    chnBGain = s.value(SettingsKey::ChannelBGain, 1.0).toFloat();
+    chnBOffset = s.value(SettingsKey::ChannelBOffset, 100).toInt();
+    vOverH = s.value(SettingsKey::VOverH, 5).toInt();
+    fireZoomIdxValue = s.value(SettingsKey::FireDetectZoomIdx, 2).toInt();
+    fireZoomExpValue = s.value(SettingsKey::FireDetectZoomExp, 1).toInt();
+    bMaxZoomIdxValue = s.value(SettingsKey::BMaxZoomIdx, 5).toInt();
+    bMaxZoomExpValue = s.value(SettingsKey::BMaxZoomExp, 1).toInt();
+    fireDetAutoAmt = s.value(SettingsKey::FireDetAutoAmt, 50).toInt();
+    bMaxAutoAmt = s.value(SettingsKey::BMaxAutoAmt, 200).toInt();
+    bMinAutoAmt = s.value(SettingsKey::BMinAutoAmt, 1).toInt();
 }
 
 void ImageViewer::SaveSettings()
@@ -217,19 +224,19 @@ void ImageViewer::SaveSettings()
         vOverH = sig->vOverH();
     }
     QSettings s;
-    s.setValue(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), bMax);
-    s.setValue(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), bMin);
-    s.setValue(QStringLiteral("LastUsed/FireDetectThreshold"), fireThreshold);
-    s.setValue(QStringLiteral("LastUsed/ChannelBGain"), chnBGain);
-    s.setValue(QStringLiteral("LastUsed/ChannelBOffset"), chnBOffset);
-    s.setValue(QStringLiteral("LastUsed/VOverH"), vOverH);
-    s.setValue(QStringLiteral("LastUsed/FireDetectZoomIdx"), fireZoomIdxValue);
-    s.setValue(QStringLiteral("LastUsed/FireDetectZoomExp"), fireZoomExpValue);
-    s.setValue(QStringLiteral("LastUsed/BMaxZoomIdx"), bMaxZoomIdxValue);
-    s.setValue(QStringLiteral("LastUsed/BMaxZoomExp"), bMaxZoomExpValue);
-    s.setValue(QStringLiteral("LastUsed/FireDetAutoAmt"), fireDetAutoAmt);
-    s.setValue(QStringLiteral("LastUsed/BMaxAutoAmt"), bMaxAutoAmt);
-    s.setValue(QStringLiteral("LastUsed/BMinAutoAmt"), bMinAutoAmt);
+    s.setValue(SettingsKey::FireDetectChnBFireLimit, bMax);
+    s.setValue(SettingsKey::FireDetectChnBColdLimit, bMin);
+    s.setValue(SettingsKey::FireDetectThreshold, fireThreshold);
+    s.setValue(SettingsKey::ChannelBGain, chnBGain);
+    s.setValue(SettingsKey::ChannelBOffset, chnBOffset);
+    s.setValue(SettingsKey::VOverH, vOverH);
+    s.setValue(SettingsKey::FireDetectZoomIdx, fireZoomIdxValue);
+    s.setValue(SettingsKey::FireDetectZoomExp, fireZoomExpValue);
+    s.setValue(SettingsKey::BMaxZoomIdx, bMaxZoomIdxValue);
+    s.setValue(SettingsKey::BMaxZoomExp, bMaxZoomExpValue);
+    s.setValue(SettingsKey::FireDetAutoAmt, fireDetAutoAmt);
+    s.setValue(SettingsKey::BMaxAutoAmt, bMaxAutoAmt);
+    s.setValue(SettingsKey::BMinAutoAmt, bMinAutoAmt);
 }
 
 void ImageViewer::setFireZoom(int idx, int exp)
@@ -296,6 +303,13 @@ void ImageViewer::ReplaceDataSource(CDataSource *source, int type)
     delete dataSource;
     dataSource = source;
     sourceType = source ? type : 0;
+    // Nothing flows from a source that was just put in place (or from no
+    // source at all): the tool bar offers only what works now, and Play
+    // is enabled by the command once the new source is ready.
+    if (timer->isActive())
+        timer->stop();
+    for (QAction *a : {playAct, stopAct, runAct, stopRunAct})
+        a->setEnabled(false);
     replayLines = 0;
     if (auto *log = qobject_cast<CCindrelDspLog *>(source)) {
         const qint64 size = CCindrelDspLog::RecordSize(log->GetFileVersion());
@@ -424,7 +438,7 @@ void ImageViewer::OnSetTech()
     const QString text =
         Notice::getText(this, QStringLiteral("Set Tech Name"), QStringLiteral("Tech name:"), QString(), &ok);
     if (ok && !text.isEmpty())
-        QSettings().setValue(QStringLiteral("LastUsed/techName"), text);
+        QSettings().setValue(SettingsKey::TechName, text);
 }
 
 void ImageViewer::OnDeleteXml()
@@ -432,7 +446,7 @@ void ImageViewer::OnDeleteXml()
     if (Notice::question(this, QStringLiteral("Deletes Mission"), QStringLiteral("Delete all missions from registry?"),
                          QMessageBox::Yes | QMessageBox::No)
         == QMessageBox::Yes) {
-        QSettings().remove(QStringLiteral("MsnList"));
+        QSettings().remove(SettingsKey::MissionList);
     } else {
         Notice::information(this, QStringLiteral("Deletes Mission"),
                             QStringLiteral("Delete missions from registry aborted."));
@@ -495,27 +509,12 @@ void ImageViewer::OnMissionSet()
     passes.EmptyExtents();
 
     const int index = dlg.GetCurrentMission();
+    adoptMission(index, dlg.GetAvgGroundElevation());
+
     QSettings s;
-    const int size = s.beginReadArray(QStringLiteral("MsnList"));
-    if (index >= 0 && index < size) {
-        s.setArrayIndex(index);
-        missionWest = s.value(QStringLiteral("West_Val")).toDouble();
-        missionNorth = s.value(QStringLiteral("North_Val")).toDouble();
-        missionEast = s.value(QStringLiteral("East_Val")).toDouble();
-        missionSouth = s.value(QStringLiteral("South_Val")).toDouble();
-        recording->missionName = s.value(QStringLiteral("Msn_Name")).toString();
-        recording->tailNumber = s.value(QStringLiteral("TailNum")).toString();
-        recording->techName = s.value(QStringLiteral("IrTech")).toString();
-    }
-    s.endArray();
-
-    recording->groundElevation = dlg.GetAvgGroundElevation() / 3.2808;
-
-    s.setValue(QStringLiteral("LastUsed/tailNumber"), recording->tailNumber);
-    s.setValue(QStringLiteral("LastUsed/techName"), recording->techName);
-    s.setValue(QStringLiteral("LastUsed/MissionSelect"), index);
-
-    converter->SetCentralMeridian(MissionCentralMeridian(missionWest, missionEast));
+    s.setValue(SettingsKey::TailNumber, recording->tailNumber);
+    s.setValue(SettingsKey::TechName, recording->techName);
+    s.setValue(SettingsKey::MissionSelect, index);
 
     DrawMissions();
 
@@ -527,6 +526,44 @@ void ImageViewer::OnMissionSet()
                               .arg(index)
                               .arg(converter->GetCentralMeridian());
     updateStatusBar();
+}
+
+void ImageViewer::adoptMission(int index, int groundFeet)
+{
+    if (index >= 0 && index < MissionStore::Count()) {
+        const MissionRecord m = MissionStore::Read(index);
+        missionWest = m.westVal;
+        missionNorth = m.northVal;
+        missionEast = m.eastVal;
+        missionSouth = m.southVal;
+        recording->missionName = m.name;
+        recording->tailNumber = m.tailNum;
+        recording->techName = m.irTech;
+    }
+    if (groundFeet < NewMsnDlg::kMinGroundFeet || groundFeet > NewMsnDlg::kMaxGroundFeet) {
+        Notice::warning(this, QStringLiteral("Mission Ground Elevation"),
+                        QStringLiteral("The mission's ground elevation of %1 ft is impossible (no ground lies "
+                                       "outside %2 to %3 ft) and is not used: runs are drawn over sea level "
+                                       "until a ground elevation is set with Mission > Set.")
+                            .arg(groundFeet)
+                            .arg(NewMsnDlg::kMinGroundFeet)
+                            .arg(NewMsnDlg::kMaxGroundFeet));
+        groundFeet = 0;
+    }
+    recording->groundElevation = groundFeet / 3.2808;
+    converter->SetCentralMeridian(MissionCentralMeridian(missionWest, missionEast));
+}
+
+void ImageViewer::restoreMission()
+{
+    const int index = MissionStore::SelectedIndex();
+    if (index < 0 || index >= MissionStore::Count())
+        return;
+    adoptMission(index, MissionStore::Read(index).avgGndElev);
+    qDebug().noquote() << QStringLiteral("Mission restored: %1 (index %2), central meridian %3")
+                              .arg(recording->missionName)
+                              .arg(index)
+                              .arg(converter->GetCentralMeridian());
 }
 
 void ImageViewer::OnImportXml()
@@ -543,15 +580,23 @@ void ImageViewer::OnRecreateStripImage()
         updateStatusBar();
         return;
     }
-    // The rebuild reads the log through the pass services as the data source.
-    ReplaceDataSource(log, 1);
-    const StripRebuildResult result = RebuildStripImage(*this, QString(), [this]() {
+    // The rebuild is no run: it reads the log through services of its own
+    // that leave recording, pass numbering and the map alone, and its image
+    // is named after the log, beside it.
+    std::unique_ptr<CCindrelDspLog> owned(log);
+    RebuildPassServices services(*this, log);
+    const QFileInfo info(log->GetFileName());
+    const QString tmp = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("_recreated.tmp");
+    const StripRebuildResult result = RebuildStripImage(services, tmp, [this]() {
         Notice::information(this, QStringLiteral("Strip File"), QStringLiteral("Finished second pass."));
     });
     qDebug().noquote() << QStringLiteral("Strip image rebuilt from %1 lines: %2")
                               .arg(result.lines)
                               .arg(result.imagePath.isEmpty() ? QStringLiteral("no image") : result.imagePath);
-    ReplaceDataSource(nullptr, 0);
+    lastOutcome = result.imagePath.isEmpty()
+                      ? QStringLiteral("strip image: none written")
+                      : QStringLiteral("strip image %1 written").arg(QFileInfo(result.imagePath).fileName());
+    updateStatusBar();
 }
 
 void ImageViewer::OnFileRectifyLog()
@@ -568,7 +613,7 @@ void ImageViewer::OnFileRectifyLog()
                              QStringLiteral("There is no boundary for NED data to use to extract."));
             return;
         }
-        if (!ExtractRunElevation(root))
+        if (!ExtractRunElevation(log->GetFileName()))
             return;
     }
     if (!IsRectifierRunning())
@@ -621,7 +666,22 @@ RunArea ImageViewer::GetRunArea()
 
 int ImageViewer::GetCentralMeridian()
 {
-    return converter->GetCentralMeridian();
+    const int fixed = converter->GetCentralMeridian();
+    if (fixed != 0 || passes.Zone() <= 0)
+        return fixed;
+    // No mission fixed the grid: the run was projected in its own UTM zone.
+    const int west = int(std::lround(CUtmConverter::ZoneCentralMeridianWest(passes.Zone())));
+    return west <= 180 ? -west : 360 - west;
+}
+
+void ImageViewer::showRectifyOutcome(const LogOutcome &outcome)
+{
+    lastOutcome = outcome.Summary();
+    updateStatusBar();
+    if (!outcome.Succeeded())
+        Notice::notify(this, Notice::Kind::Warning, QStringLiteral("Orthorectify"),
+                       QStringLiteral("No ortho products were made for %1: %2.")
+                           .arg(QFileInfo(outcome.path).fileName(), outcome.reason));
 }
 
 void ImageViewer::QueueForRectify(const RectifyRequest &request)
@@ -687,7 +747,7 @@ std::int32_t ImageViewer::GetPassHeading(std::int32_t index)
     return passes.GetPassHeading(index);
 }
 
-bool ImageViewer::ExtractRunElevation(const QString &folder)
+bool ImageViewer::ExtractRunElevation(const QString &logPath)
 {
     // Without recorded lines since start-up there is no area to extract.
     if (!passes.boxB.EverGrown() || passes.boxB.IsEmpty())
@@ -705,8 +765,10 @@ bool ImageViewer::ExtractRunElevation(const QString &folder)
         north = std::max(north, lat);
         south = std::min(south, lat);
     }
-    // The raster the rectifier looks for beside the mission's logs.
-    const QString name = QDir(folder).filePath(recording->missionPrefix);
+    // The raster the rectifier looks for beside the log.
+    const QString name = CCindrelDspLog::ElevationFileName(QFileInfo(logPath).absoluteFilePath());
+    if (name.isEmpty())
+        return false;
     CElevationData elevation;
     const bool ok = elevation.ExtractArea(west, north, east, south, QDir::toNativeSeparators(name));
     qDebug().noquote() << QStringLiteral("Elevation for the run area into %1: %2")
@@ -732,24 +794,33 @@ void ImageViewer::updateStatusBar()
         return;
     QString source;
     QString position;
+    auto *dsp = sourceType == 6 ? qobject_cast<CDspInterface *>(dataSource) : nullptr;
+    const bool simulatedBoard =
+        dsp ? dsp->simulatedBoard() : dspdrv::selectedBoardKind() == dspdrv::BoardKind::Simulated;
+    const QString title = simulatedBoard ? QStringLiteral("Cindrel64 - simulated board") : QStringLiteral("Cindrel64");
+    if (windowTitle() != title)
+        setWindowTitle(title);
     if (!dataSource) {
         source = QStringLiteral("No data source");
     } else if (auto *log = qobject_cast<CCindrelDspLog *>(dataSource)) {
         source = QStringLiteral("Replay: %1").arg(QFileInfo(log->GetFileName()).fileName());
         position = QStringLiteral("line %1 of %2").arg(log->GetRecordsRead()).arg(replayLines);
     } else if (sourceType == 6) {
-        source = QStringLiteral("DSP board");
+        source = simulatedBoard ? QStringLiteral("simulated board") : QStringLiteral("DSP board");
     } else {
         source = QStringLiteral("Data source");
     }
     if (dataSource)
         source += timer->isActive() ? QStringLiteral(" (running)") : QStringLiteral(" (stopped)");
+    if (dsp && dsp->linesMissed() > 0)
+        source += QStringLiteral(", %1 scan lines missed").arg(dsp->linesMissed());
     const QString record = recording->logOpen
                                ? QStringLiteral("Recording: %1").arg(QFileInfo(recording->currentLogPath).fileName())
                                : (runRequested ? QStringLiteral("Run on, not recording")
                                                : QStringLiteral("Recording off"));
-    const QString ortho =
-        worker ? QStringLiteral("Orthorectify queue: %1").arg(worker->PendingCount()) : QString();
+    QString ortho = worker ? QStringLiteral("Orthorectify queue: %1").arg(worker->PendingCount()) : QString();
+    if (!lastOutcome.isEmpty())
+        ortho += QStringLiteral(" - ") + lastOutcome;
     if (statusSource->text() != source)
         statusSource->setText(source);
     if (statusPosition->text() != position)

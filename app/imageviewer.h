@@ -55,9 +55,10 @@ public:
     // Redraws every stored mission's box on the map, the selected one
     // highlighted.
     void DrawMissions();
-    // Extracts the elevation raster for the recorded swath (box B) into the
-    // folder. Returns its success; false when box B never grew.
-    bool ExtractRunElevation(const QString &folder);
+    // Extracts the elevation raster for the recorded swath (box B) under the
+    // name the rectifier looks for beside the log. Returns its success;
+    // false when box B never grew.
+    bool ExtractRunElevation(const QString &logPath);
 
     // ---- DisplayOwner ----
     CDataSource *displaySource() override { return dataSource; }
@@ -133,6 +134,8 @@ public:
     // way). An empty function restores the default.
     using DialogRunner = std::function<int(QDialog &)>;
     static void SetDialogRunner(DialogRunner runner);
+    // The last orthorectify outcome shown ("" before the first).
+    QString lastRectifyOutcome() const { return lastOutcome; }
     // The central meridian, in whole degrees, of a mission spanning west to
     // east: the nearest whole degree of the middle, a tie going down.
     static int MissionCentralMeridian(double west, double east);
@@ -189,6 +192,12 @@ private:
     void loadSettings();
     void buildPanels();
     void updateStatusBar();
+    // Makes stored mission `index` the current one: box, names, ground
+    // elevation (feet) and the grid's central meridian.
+    void adoptMission(int index, int groundFeet);
+    // The mission selection of the last session, at start-up.
+    void restoreMission();
+    void showRectifyOutcome(const LogOutcome &outcome);
     int runDialog(QDialog &dialog);
     // A flight log chosen by the operator, with the fire detection
     // parameters set; null when none was opened.
@@ -206,6 +215,7 @@ private:
     QTimer *timer2 = nullptr;
     int centreCounter = 0;
     qint64 replayLines = 0;   // records in the replayed log
+    QString lastOutcome;
 
     QMenu *systemMenu = nullptr;
     QMenu *missionMenu = nullptr;

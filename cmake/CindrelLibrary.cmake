@@ -33,13 +33,12 @@ function(cindrel_test_folder name)
   set(_target test_${name})
   add_executable(${_target} ${_tests})
   target_link_libraries(${_target} PRIVATE cindrel_testmain ${ARG_DEPS})
-  set(_env "QT_QPA_PLATFORM=offscreen")
-  if(CINDREL_SANITIZE)
-    # Qt's offscreen plugin keeps its screen objects until exit.
-    list(APPEND _env "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/common/lsan.supp")
-  endif()
+  # ENVIRONMENT holds a single variable on purpose: gtest_discover_tests
+  # passes its properties on as a flat list, where a second variable would
+  # split the call apart (it and TIMEOUT were lost). Sanitizer options come
+  # from the test main program (tests/common/test_main.cpp) instead.
   gtest_discover_tests(${_target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${_env}" TIMEOUT 600)
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
 endfunction()

@@ -1,4 +1,5 @@
 #include "datasource/ccindreldsplog.h"
+#include "platform/settingskeys.h"
 
 #include "platform/notice.h"
 #include "platform/paths.h"
@@ -38,6 +39,34 @@ void writeI16(char *p, std::int32_t v)
     p[1] = char(u >> 8);
 }
 
+// One stored record of the given version into a scan line record.
+void decodeRecord(const char *rec, int version, ScanLineRec &out)
+{
+    out.clear();
+    auto *bytes = reinterpret_cast<char *>(&out);
+    const char *samples = nullptr;
+    const char *pixels = nullptr;
+    int extraBytes = 12;
+    if (version == 3) {
+        std::memcpy(bytes, rec, 72);
+        std::memcpy(bytes + 88, rec + 72, kHeaderBytes - 88);
+        samples = rec + kHeaderBytesV3;
+        pixels = samples + kSampleBytes;
+    } else {
+        std::memcpy(bytes, rec, kHeaderBytes);
+        samples = rec + kHeaderBytes;
+        pixels = samples + kSampleBytes;
+        if (version == 2)
+            extraBytes = 4;
+    }
+    for (int i = 0; i < SAMPLES_PER_LINE; ++i)
+        out.chanA[i] = readI16(samples + 2 * i);
+    for (int i = 0; i < SAMPLES_PER_LINE; ++i)
+        out.chanB[i] = readI16(samples + 2 * (SAMPLES_PER_LINE + i));
+    std::memcpy(out.pix, pixels, SAMPLES_PER_LINE);
+    std::memcpy(out.pixExtra, pixels + SAMPLES_PER_LINE, std::size_t(extraBytes));
+}
+
 } // namespace
 
 CCindrelDspLog::CCindrelDspLog(ColdCurve *curve, QWidget *parent) : CCindrelDspLog(0, 0, curve, parent) {}
@@ -72,6 +101,44 @@ int CCindrelDspLog::VersionForSize(qint64 size)
     return 1;
 }
 
+int CCindrelDspLog::VersionForFile(const QString &path)
+{
+    QFile f(path);
+    const qint64 size = f.size();
+    const int bySize = VersionForSize(size);
+    std::vector<int> candidates;
+    for (int v = 1; v <= 3; ++v)
+        if (size > 0 && size % RecordSize(v) == 0)
+            candidates.push_back(v);
+    if (candidates.size() < 2 || !f.open(QIODevice::ReadOnly))
+        return bySize;
+    // Sizes that fit more than one layout (1070 version 2 records are 1069
+    // of version 1): the layout whose records make sense wins. Records
+    // spread over the file are read as each candidate; the one whose
+    // navigation data passes most often is taken, the size rule on a tie.
+    constexpr int kSamples = 16;
+    std::vector<char> rec(static_cast<std::size_t>(kRecordSizeV1));
+    auto line = std::make_unique<ScanLineRec>();
+    int best = bySize, bestScore = -1;
+    for (int v : candidates) {
+        const qint64 recSize = RecordSize(v);
+        const qint64 count = size / recSize;
+        int score = 0;
+        for (int k = 0; k < kSamples && k < count; ++k) {
+            const qint64 index = count <= kSamples ? k : k * (count - 1) / (kSamples - 1);
+            if (!f.seek(index * recSize) || f.read(rec.data(), recSize) != recSize)
+                break;
+            decodeRecord(rec.data(), v, *line);
+            score += CDspDataBuffer::IsNavSane(*line) ? 1 : 0;
+        }
+        if (score > bestScore || (score == bestScore && v == bySize)) {
+            best = v;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
 qint64 CCindrelDspLog::RecordSize(int version)
 {
     switch (version) {
@@ -91,7 +158,7 @@ void CCindrelDspLog::DetectVersion()
 {
     QFileInfo info(fullPath);
     info.refresh();
-    fileVersion = VersionForSize(info.size());
+    fileVersion = VersionForFile(fullPath);
     oldLog = false;
     if (fileVersion == 1 && info.size() % kRecordSizeV1 == 0) {
         // The creation time; a file copied with its times kept may show a
@@ -180,7 +247,7 @@ void CCindrelDspLog::OnFileOpen()
 {
     QSettings settings;
     const QString start = cindrel::mapCDrivePath(
-        settings.value(QStringLiteral("LastUsed/logPath"), QStringLiteral("C:\\CindrelData")).toString());
+        settings.value(SettingsKey::LogPath, QStringLiteral("C:\\CindrelData")).toString());
     const QString chosen =
         Notice::getOpenFileName(this, QStringLiteral("Open Cindrel Log File"), start,
                                 QStringLiteral("Newer log files (*.plf);;Older log files (*.log);;All files (*.*)"));
@@ -188,7 +255,7 @@ void CCindrelDspLog::OnFileOpen()
         return;
     const QFileInfo info(chosen);
     fullPath = info.absoluteFilePath();
-    settings.setValue(QStringLiteral("LastUsed/logPath"), info.absolutePath());
+    settings.setValue(SettingsKey::LogPath, info.absolutePath());
     DetectVersion();
     if (!OpenReadFile(fullPath))
         return;
@@ -241,30 +308,7 @@ bool CCindrelDspLog::ReadLogRec()
         break;
     }
 
-    ScanLineRec &out = *currentRec;
-    out.clear();
-    auto *bytes = reinterpret_cast<char *>(&out);
-    const char *samples = nullptr;
-    const char *pixels = nullptr;
-    int extraBytes = 12;
-    if (fileVersion == 3) {
-        std::memcpy(bytes, rec, 72);
-        std::memcpy(bytes + 88, rec + 72, kHeaderBytes - 88);
-        samples = rec + kHeaderBytesV3;
-        pixels = samples + kSampleBytes;
-    } else {
-        std::memcpy(bytes, rec, kHeaderBytes);
-        samples = rec + kHeaderBytes;
-        pixels = samples + kSampleBytes;
-        if (fileVersion == 2)
-            extraBytes = 4;
-    }
-    for (int i = 0; i < SAMPLES_PER_LINE; ++i)
-        out.chanA[i] = readI16(samples + 2 * i);
-    for (int i = 0; i < SAMPLES_PER_LINE; ++i)
-        out.chanB[i] = readI16(samples + 2 * (SAMPLES_PER_LINE + i));
-    std::memcpy(out.pix, pixels, SAMPLES_PER_LINE);
-    std::memcpy(out.pixExtra, pixels + SAMPLES_PER_LINE, std::size_t(extraBytes));
+    decodeRecord(rec, fileVersion, *currentRec);
     ++recordsRead;
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The flight log: a file of fixed-size scan line records in arrival order,
-// with no header. Three record layouts exist, told apart by the file size:
+// with no header. Three record layouts exist, told apart by the file size
+// (and by which layout's records make sense where a size fits two):
 //
 //   version 1: 8560 bytes = header 144 | samples 6720 | pixels 1692 | 4 spare
 //   version 2: 8552 bytes = header 144 | samples 6720 | pixels 1684 | 4 spare
@@ -110,6 +111,9 @@ public:
     // Version from the file size: divisible by 8560 -> 1, by 8552 -> 2,
     // by 8544 -> 3 (first match wins), otherwise 1.
     static int VersionForSize(qint64 size);
+    // Version of a log file: by its size, and where the size fits more than
+    // one layout, the layout whose records pass the navigation check.
+    static int VersionForFile(const QString &path);
     static qint64 RecordSize(int version);
     // Start time encoded in a log's base name ("yyyyMMdd_HHmm..."), local
     // time; invalid when the name does not follow the pattern.

@@ -73,19 +73,22 @@ bool CDspDataBuffer::AddLine(ScanLineRec &line)
 {
     if (!ValidateLine(line))
         return false;
-    if (fireThresholdOverride_ != 0)
-        line.fireThreshold = std::int32_t(fireThresholdOverride_);
+    // One snapshot for the whole line.
+    const FireDetectParams params = params_.Load();
+    if (params.thresholdOverride != 0)
+        line.fireThreshold = std::int32_t(params.thresholdOverride);
 
     ColdCurve &curve = *coldCurve_;
     const bool learning = !curve.locked();
-    const std::int32_t a0Trunc = std::int32_t(std::trunc(a0_));
+    const double a0 = params.a0;
+    const std::int32_t a0Trunc = std::int32_t(std::trunc(a0));
     // a > c + a0 + threshold, with a and c integers, is a - c > floor(T).
-    const double sum = a0_ + double(line.fireThreshold);
+    const double sum = a0 + double(line.fireThreshold);
     const std::int64_t fireAbove = sum >= 4.0e9 ? std::int64_t(4000000000LL)
                                  : sum <= -4.0e9 ? std::int64_t(-4000000000LL)
                                                  : std::int64_t(std::floor(sum));
-    const std::int32_t bMax = bMax_;
-    const std::int32_t bMin = bMin_;
+    const std::int32_t bMax = params.bMax;
+    const std::int32_t bMin = params.bMin;
     std::int32_t maxMargin = INT32_MIN;
     std::uint8_t *pix = line.pix;
     const std::int32_t *chanA = line.chanA;
@@ -169,10 +172,12 @@ std::int32_t CDspDataBuffer::chnBOffset() const
 void CDspDataBuffer::SetFireDetectParams(bool usePoly, std::int32_t bMax, std::int32_t bMin, double a2, double a1,
                                          double a0)
 {
-    usePoly_ = usePoly;
-    bMax_ = bMax;
-    bMin_ = bMin;
-    a2_ = a2;
-    a1_ = a1;
-    a0_ = a0;
+    params_.Update([&](FireDetectParams &p) {
+        p.usePoly = usePoly;
+        p.bMax = bMax;
+        p.bMin = bMin;
+        p.a2 = a2;
+        p.a1 = a1;
+        p.a0 = a0;
+    });
 }

@@ -58,11 +58,15 @@ bool CUtmConverter::IsInServiceArea(double lat, double lon)
     return lat >= 24.0 && lat <= 71.5 && lon >= -170.0 && lon <= -66.0;
 }
 
-void CUtmConverter::SetCentralMeridian(int degrees)
+bool CUtmConverter::SetCentralMeridian(int degrees)
 {
+    // No meridian lies beyond 180 degrees (and -INT_MIN has no value).
+    if (degrees < -180 || degrees > 180)
+        return false;
     const int west = degrees < 0 ? -degrees : degrees;
     fixedMeridian_ = west != 0;
     fixedMeridianWest_ = west;
+    return true;
 }
 
 int CUtmConverter::GetCentralMeridian() const

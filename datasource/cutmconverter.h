@@ -30,8 +30,9 @@ public:
     bool UtmToLatLon(double northing, double easting, int zone, double *lat, double *lon, int datum);
 
     // Fix the central meridian to |degrees| west. 0 removes a fixed meridian
-    // (0 is what GetCentralMeridian reports when none is fixed).
-    void SetCentralMeridian(int degrees);
+    // (0 is what GetCentralMeridian reports when none is fixed). A value
+    // beyond 180 degrees either way is refused (false, nothing changes).
+    bool SetCentralMeridian(int degrees);
     // 0 when none is fixed, otherwise signed degrees (negative west).
     int GetCentralMeridian() const;
 

@@ -1,4 +1,5 @@
 #include "display/dspsig.h"
+#include "platform/settingskeys.h"
 
 #include "datasource/cdatasource.h"
 #include "datasource/coldcurve.h"
@@ -57,22 +58,21 @@ void setTextIfChanged(QLabel *label, const QString &text)
 
 } // namespace
 
-
 DspSig::AutoAmounts DspSig::StoredAutoAmounts()
 {
     QSettings settings;
-    return AutoAmounts{settings.value(QStringLiteral("LastUsed/FireDetectAutoAmt"), 50).toInt(),
-                       settings.value(QStringLiteral("LastUsed/BMaxAutoAmtToStore"), 200).toInt(),
-                       settings.value(QStringLiteral("LastUsed/BMinAutoAmtToStore"), 1).toInt()};
+    return AutoAmounts{settings.value(SettingsKey::FireDetectAutoAmt, 50).toInt(),
+                       settings.value(SettingsKey::BMaxAutoAmtToStore, 200).toInt(),
+                       settings.value(SettingsKey::BMinAutoAmtToStore, 1).toInt()};
 }
 
 DspSig::DspSig(DisplayOwner *owner, QWidget *parent) : QWidget(parent), owner_(owner)
 {
     QSettings settings;
-    fireThreshold_ = settings.value(QStringLiteral("LastUsed/FireThreshold"), 100).toInt();
-    chnBGain_ = settings.value(QStringLiteral("LastUsed/ChnBGain"), 1.0f).toFloat();
-    chnBOffset_ = settings.value(QStringLiteral("LastUsed/ChnBOffset"), 100).toInt();
-    vOverH_ = settings.value(QStringLiteral("LastUsed/VOverH"), 5).toInt();
+    fireThreshold_ = settings.value(SettingsKey::FireThreshold, 100).toInt();
+    chnBGain_ = settings.value(SettingsKey::ChnBGain, 1.0f).toFloat();
+    chnBOffset_ = settings.value(SettingsKey::ChnBOffset, 100).toInt();
+    vOverH_ = settings.value(SettingsKey::VOverH, 5).toInt();
     const AutoAmounts amounts = StoredAutoAmounts();
     fireAmount_ = amounts.fire;
     bMaxAmount_ = amounts.bMax;
@@ -236,8 +236,8 @@ QGroupBox *DspSig::buildChannelBGroup()
     grid->addWidget(gainScroll_, 2, 0, 1, 2);
     grid->addWidget(gainLabel_, 2, 2);
     grid->addWidget(new QLabel(QStringLiteral("Center")), 3, 0, 1, 2);
-    const int page = config.value(QStringLiteral("Center/PageStep"), 25).toInt();
-    const int single = config.value(QStringLiteral("Center/SingleStep"), 5).toInt();
+    const int page = config.value(SettingsKey::CenterPageStep, 25).toInt();
+    const int single = config.value(SettingsKey::CenterSingleStep, 5).toInt();
     offsetScroll_ = makeScroll(-32768, 32767, chnBOffset_, page, single);
     offsetLabel_ = valueLabel(QString());
     grid->addWidget(offsetScroll_, 4, 0, 1, 2);
@@ -353,7 +353,7 @@ int DspSig::SetSignalParam(int which, int value)
         src->SetFireThreshold(std::uint32_t(value));
         fireThreshold_ = value;
         scale_.SetFireThreshold(value);
-        settings.setValue(QStringLiteral("LastUsed/FireThreshold"), value);
+        settings.setValue(SettingsKey::FireThreshold, value);
         refreshFireLabel();
         fireScroll_->setValue(value);
         return value;
@@ -382,7 +382,7 @@ int DspSig::SetSignalParam(int which, int value)
         const float requested = float(value) / 10.0f;
         const float answered = src->SetChnBGain(requested);
         chnBGain_ = answered > 0.0f ? answered : requested;
-        settings.setValue(QStringLiteral("LastUsed/ChnBGain"), chnBGain_);
+        settings.setValue(SettingsKey::ChnBGain, chnBGain_);
         refreshGainLabel();
         gainScroll_->setValue(int(chnBGain_ * 10.0f + 0.5f));
         return value;
@@ -390,7 +390,7 @@ int DspSig::SetSignalParam(int which, int value)
     case 5:
         src->SetChnBOffset(std::uint32_t(value));
         chnBOffset_ = value;
-        settings.setValue(QStringLiteral("LastUsed/ChnBOfs"), value);
+        settings.setValue(SettingsKey::ChnBOfs, value);
         refreshOffsetLabel();
         offsetScroll_->setValue(value);
         return value;
@@ -398,7 +398,7 @@ int DspSig::SetSignalParam(int which, int value)
     default:
         src->SetVOverHOverride(value);
         vhOverrideValue_ = value;
-        settings.setValue(QStringLiteral("LastUsed/VhOverride"), value);
+        settings.setValue(SettingsKey::VhOverride, value);
         refreshVhLabel();
         return value;
     }
@@ -438,14 +438,14 @@ void DspSig::OnAutoCalibrate()
 void DspSig::OnAutoFireThresh()
 {
     fireAmount_ = amountOf(fireAmt_);
-    QSettings().setValue(QStringLiteral("LastUsed/FireDetectAutoAmt"), fireAmount_);
+    QSettings().setValue(SettingsKey::FireDetectAutoAmt, fireAmount_);
     SetSignalParam(1, clampToInt(qint64(fireNewest_) + fireAmount_));
 }
 
 void DspSig::OnAutoBMaxThresh()
 {
     bMaxAmount_ = amountOf(bMaxAmt_);
-    QSettings().setValue(QStringLiteral("LastUsed/BMaxAutoAmtToStore"), bMaxAmount_);
+    QSettings().setValue(SettingsKey::BMaxAutoAmtToStore, bMaxAmount_);
     // The threshold changes only when the source accepted the new value.
     SetSignalParam(2, clampToInt(qint64(bMaxNewest_) + bMaxAmount_));
 }
@@ -453,7 +453,7 @@ void DspSig::OnAutoBMaxThresh()
 void DspSig::OnAutoBMinThresh()
 {
     bMinAmount_ = amountOf(bMinAmt_);
-    QSettings().setValue(QStringLiteral("LastUsed/BMinAutoAmtToStore"), bMinAmount_);
+    QSettings().setValue(SettingsKey::BMinAutoAmtToStore, bMinAmount_);
     SetSignalParam(3, clampToInt(qint64(bMinNewest_) + bMinAmount_));
 }
 

@@ -140,8 +140,13 @@ void WaterFall::processData()
         line_.pendingLines = std::uint32_t(k);
         if (recording_)
             owner_->WriteLogLine(line_);
-        if (stripActive_)
+        if (stripActive_) {
             strip_->AddLine(line_, recording_);
+            // The builder opened the run's log with this line and wrote it:
+            // the lines after it in this same tick belong to the run too.
+            if (!recording_ && owner_->isLogOpen())
+                recording_ = true;
+        }
         paintLine(line_);
     }
     drawOverlay();

@@ -1,5 +1,6 @@
 #include "dsp/boardaccess.h"
 
+#include "dsp/channelselect.h"
 #include "dsp/dspconsole.h"
 #include "dsp/simboard.h"
 #include "platform/notice.h"
@@ -18,6 +19,11 @@ thread_local std::uint32_t t_lastError = 0;
 
 std::uint32_t barRegister(std::uint32_t bar) { return 0x10 + 4 * bar; }
 } // namespace
+
+std::unique_ptr<DriverChannel> makeDefaultDriverChannel()
+{
+    return makeSelectedChannel([] { return makeSimulatedDriverChannel(); });
+}
 
 BoardAccess::BoardAccess() : BoardAccess(makeDefaultDriverChannel()) {}
 
@@ -143,7 +149,32 @@ int BoardAccess::Open()
     if (!channel_)
         return -1;
     discoveryFailed_ = GetDevicePath() != 0;
-    return GetDeviceHandle();
+    if (GetDeviceHandle() != 0)
+        return -1;
+    retireAllSets();
+    return 0;
+}
+
+void BoardAccess::retireAllSets()
+{
+    std::lock_guard<std::mutex> g(setsMutex_);
+    setBar_.clear();
+    for (const std::uint32_t set : {kSetBootImage, kSetBoot, kSetRuntime}) {
+        WriteAddress(0, set, 0);
+        setBar_[set] = 0;
+    }
+}
+
+void BoardAccess::claimSet(std::uint32_t set, std::uint32_t bar)
+{
+    std::lock_guard<std::mutex> g(setsMutex_);
+    for (auto &other : setBar_) {
+        if (other.first != set && other.second == bar) {
+            WriteAddress(0, other.first, 0);
+            other.second = 0;
+        }
+    }
+    setBar_[set] = bar;
 }
 
 // ------------------------------------------------------------ request pattern
@@ -256,6 +287,7 @@ std::int64_t BoardAccess::SetInboundWindow(std::uint32_t bar, std::uint32_t set,
         || ReadConfigSpace(barRegister(bar), &mask) != 0 || WriteConfigSpace(barRegister(bar), saved) != 0)
         return -1;
     const std::uint32_t size = std::uint32_t(0u - (mask & ~0xFu));
+    claimSet(set, bar);
     const std::uint32_t words[4] = {bar, saved & ~0xFu, 0, address};
     if (WriteAddressBuf(0, set, 4, 2, words, false, set) != 0)
         return -1;
@@ -273,6 +305,7 @@ int BoardAccess::mapDmaController(std::uint32_t controller)
         dspconsole::write("Unable to read configuration space!\n");
         return -1;
     }
+    claimSet(kSetBoot, 3);
     const std::uint32_t words[4] = {3, saved & ~0xFu, 0, (controller + 312u) << 17};
     if (WriteAddressBuf(0, kSetBoot, 4, 2, words, false, kSetBoot) != 0) {
         dspconsole::write("Unable to write buffer!\n");

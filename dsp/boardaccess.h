@@ -14,11 +14,18 @@
 // access after it are two requests, so each translation set must have one
 // user at a time (0x330 for the GUI thread, 0x320 for the acquisition
 // thread once the boot sequence is over).
+//
+// The board does not promise which set translates a BAR that two sets map,
+// so no BAR is ever left mapped by two sets: Open points every set at BAR 0
+// (never translated), and pointing a set at a BAR first does the same to
+// any other set on that BAR.
 #include "dsp/driverchannel.h"
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class BoardAccess {
@@ -28,7 +35,7 @@ public:
     static constexpr std::uint32_t kSetBoot = 0x320;
     static constexpr std::uint32_t kSetRuntime = 0x330;
 
-    // Uses the default channel (the simulated board unless the kernel driver is chosen).
+    // Uses the default channel (makeDefaultDriverChannel).
     BoardAccess();
     explicit BoardAccess(std::unique_ptr<dspdrv::DriverChannel> channel);
     ~BoardAccess();
@@ -92,6 +99,9 @@ private:
     int writeBlock(std::uint32_t code, std::uint32_t bar, std::uint32_t address, std::uint32_t count,
                    std::uint32_t width, const void *data, bool moveWindow, std::uint32_t set);
     int mapDmaController(std::uint32_t controller);
+    // Takes set `set` for `bar`, retiring any other set that maps it.
+    void claimSet(std::uint32_t set, std::uint32_t bar);
+    void retireAllSets();
     int dmaTransfer(std::uint32_t code, const char *name, std::uint32_t boardAddress, std::uint32_t controller,
                     std::uint32_t channelWord, std::uint32_t byteCount, void *buffer, bool mapController);
 
@@ -103,4 +113,10 @@ private:
     std::wstring firstDescription_;
     std::wstring lastLocation_;
     std::atomic<std::uint64_t> requests_{0};
+    std::mutex setsMutex_;
+    std::map<std::uint32_t, std::uint32_t> setBar_;   // set -> the BAR it maps (0: none)
 };
+
+// The channel the program selected (channelselect.h): the real board's
+// driver, or the simulated board configured from CINDREL_SIM_DSP.
+std::unique_ptr<dspdrv::DriverChannel> makeDefaultDriverChannel();

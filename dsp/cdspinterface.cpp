@@ -1,4 +1,5 @@
 #include "dsp/cdspinterface.h"
+#include "platform/settingskeys.h"
 
 #include "datasource/coldcurve.h"
 #include "dsp/dspboot.h"
@@ -17,8 +18,8 @@ namespace {
 
 std::atomic<std::uint32_t> g_pollCounter{0};
 
-std::uint32_t toDsp(int index) { return CDspInterface::kToDspMailbox0 + 8u * std::uint32_t(index); }
-std::uint32_t fromDsp(int index) { return CDspInterface::kFromDspMailbox0 + 8u * std::uint32_t(index); }
+std::uint32_t toDsp(int index) { return boardmap::toDspMailbox(index); }
+std::uint32_t fromDsp(int index) { return boardmap::fromDspMailbox(index); }
 
 } // namespace
 
@@ -178,7 +179,7 @@ bool CDspInterface::InitializeBoard(const QString &context)
     initialised_ = false;
 
     QSettings settings;
-    const int abShift = settings.value(QStringLiteral("LastUsed/A_B_Shift"), 6).toInt();
+    const int abShift = settings.value(SettingsKey::ABShift, 6).toInt();
     if (abShift < 0 || abShift > 18)
         initFailed(QStringLiteral("The A_B_Shift value in the registry is %1.\nIt was expected to be between 0 and "
                                   "18.\nYou may want to check this if it doesn't seem correct.")
@@ -215,7 +216,7 @@ bool CDspInterface::InitializeBoard(const QString &context)
     if (!answered) {
         initFailed(QStringLiteral("Target Application did not Respond"));
         std::uint32_t status = 0;
-        if (boardRead(kBoardStatus, &status) && status == 3)
+        if (boardRead(kBoardStatus, &status) && status == boardmap::kStatusInsLinkDown)
             initFailed(QStringLiteral("No Ethernet: Check Ekinox and Retry"));
         return false;
     }

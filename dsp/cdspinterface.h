@@ -7,6 +7,7 @@
 #include "datasource/cdatasource.h"
 #include "datasource/cdspdatabuffer.h"
 #include "dsp/boardaccess.h"
+#include "dsp/boardmap.h"
 #include "dsp/dspworker.h"
 
 #include <QPointer>
@@ -20,29 +21,29 @@ class ColdCurve;
 class CDspInterface : public CDataSource {
     Q_OBJECT
 public:
-    // Board addresses of the DSP programs (through BAR 4, translation set 0x330).
-    static constexpr std::uint32_t kToDspMailbox0 = 0x10860000;
-    static constexpr std::uint32_t kFromDspMailbox0 = 0x10860004;
-    static constexpr std::uint32_t kGroundElevation = 0x10860030;
-    static constexpr std::uint32_t kBoardStatus = 0x10860068;
-    static constexpr std::uint32_t kPollAck = 0x10860074;
-    static constexpr std::uint32_t kChnBGain = 0x82004004;
-    static constexpr std::uint32_t kChnBOffset = 0x82004008;
-    static constexpr std::uint32_t kVhOverride = 0x82004020;
-    static constexpr std::uint32_t kVhOverrideOn = 0x82004024;
-    static constexpr std::uint32_t kFireThreshold = 0x82004064;
-    static constexpr std::uint32_t kUsePoly = 0x8200C000;
-    static constexpr std::uint32_t kCurveLock = 0x8200C004;
-    static constexpr std::uint32_t kBMax = 0x8200C00C;
-    static constexpr std::uint32_t kBMin = 0x8200C010;
-    static constexpr std::uint32_t kPolyA0 = 0x8200C014;
-    static constexpr std::uint32_t kPolyA1 = 0x8200C01C;
-    static constexpr std::uint32_t kPolyA2 = 0x8200C024;
-    static constexpr std::uint32_t kCurveReset = 0x8200C030;
-    static constexpr std::uint32_t kReadyCode = 42405;   // 0xA5A5
-    static constexpr std::uint32_t kStartCommand = 265;
-    static constexpr std::uint32_t kStopCommand = 272;
-    static constexpr std::uint32_t kParametersDone = 2748;   // 0xABC
+    // Board addresses and mailbox words of the DSP programs (boardmap.h).
+    static constexpr std::uint32_t kToDspMailbox0 = boardmap::kToDspMailbox0;
+    static constexpr std::uint32_t kFromDspMailbox0 = boardmap::kFromDspMailbox0;
+    static constexpr std::uint32_t kGroundElevation = boardmap::kGroundElevation;
+    static constexpr std::uint32_t kBoardStatus = boardmap::kBoardStatus;
+    static constexpr std::uint32_t kPollAck = boardmap::kPollAck;
+    static constexpr std::uint32_t kChnBGain = boardmap::kChnBGain;
+    static constexpr std::uint32_t kChnBOffset = boardmap::kChnBOffset;
+    static constexpr std::uint32_t kVhOverride = boardmap::kVhOverride;
+    static constexpr std::uint32_t kVhOverrideOn = boardmap::kVhOverrideOn;
+    static constexpr std::uint32_t kFireThreshold = boardmap::kFireThreshold;
+    static constexpr std::uint32_t kUsePoly = boardmap::kUsePoly;
+    static constexpr std::uint32_t kCurveLock = boardmap::kCurveLock;
+    static constexpr std::uint32_t kBMax = boardmap::kBMax;
+    static constexpr std::uint32_t kBMin = boardmap::kBMin;
+    static constexpr std::uint32_t kPolyA0 = boardmap::kPolyA0;
+    static constexpr std::uint32_t kPolyA1 = boardmap::kPolyA1;
+    static constexpr std::uint32_t kPolyA2 = boardmap::kPolyA2;
+    static constexpr std::uint32_t kCurveReset = boardmap::kCurveReset;
+    static constexpr std::uint32_t kReadyCode = boardmap::kReadyCode;
+    static constexpr std::uint32_t kStartCommand = boardmap::kStartCommand;
+    static constexpr std::uint32_t kStopCommand = boardmap::kStopCommand;
+    static constexpr std::uint32_t kParametersDone = boardmap::kParametersDone;
     static constexpr std::uint32_t kInitialRecordSize = 15308;
     static constexpr int kHandshakePolls = 50;
     static constexpr int kDefaultMailboxTimeLimitMs = 5000;
@@ -117,6 +118,10 @@ public:
     CDspDataBuffer *buffer() const { return buffer_.get(); }
     DspWorker *worker() const { return worker_.data(); }
     QThread *acquisitionThread() { return &thread_; }
+    // Scan lines the board made that never reached the ring (0 before start-up).
+    std::uint64_t linesMissed() const { return worker_ ? worker_->linesMissed() : 0; }
+    // True when the board is the simulated one.
+    bool simulatedBoard() const { return board_->channel() && board_->channel()->simulated(); }
 
     // The process-wide poll acknowledgement counter.
     static std::uint32_t pollCounter();

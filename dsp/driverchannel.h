@@ -125,6 +125,9 @@ public:
 
     // The system's message text for an error number.
     virtual std::wstring systemMessage(std::uint32_t error) = 0;
+
+    // True for the simulated board, which the operator must be told about.
+    virtual bool simulated() const { return false; }
 };
 
 #ifdef _WIN32

@@ -1,12 +1,11 @@
 #pragma once
 // The simulated DSP board: a software model of the PCIe board and its
-// kernel driver behind the driver channel's requests. It models the BARs
-// and their sizing through configuration space, the inbound translation
-// sets of BAR 0, board memory (core local memories, shared memory, DDR),
-// the boot configuration registers, the power and sleep controller, the
-// GPIO FPGA configuration port, the DMA channel controllers, the mailboxes
-// and parameter block of the DSP programs, and the scan line stream with
-// its interrupt.
+// kernel driver behind the driver channel's requests. SimBoard puts the
+// board's parts together behind one lock and routes each access by
+// address: the PCIe side with its BARs and translation sets (simpcie.h),
+// board memory (simmemory.h), the power and sleep controller (simpsc.h),
+// the GPIO pins and FPGA (simfpga.h), the DSP cores, their programs and
+// mailboxes (simcores.h), and DMA with the scan line stream (simstream.h).
 //
 // Failure modes are chosen through SimBoardConfig, in tests directly and in
 // manual runs through the environment variable CINDREL_SIM_DSP (see
@@ -14,20 +13,22 @@
 #include "datasource/scanline.h"
 #include "dsp/driverchannel.h"
 #include "dsp/simbootfiles.h"
+#include "dsp/simcores.h"
+#include "dsp/simfpga.h"
 #include "dsp/simlinesource.h"
+#include "dsp/simmemory.h"
+#include "dsp/simpcie.h"
+#include "dsp/simpsc.h"
+#include "dsp/simstream.h"
 
 #include <QString>
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <unordered_map>
+#include <string>
 #include <vector>
 
 struct SimBoardConfig {
@@ -46,11 +47,14 @@ struct SimBoardConfig {
     bool lossless = false;              // the stream waits for the host instead of dropping lines
     int pscCompletionReads = 1;         // PTSTAT reads until a transition has completed
     std::array<std::uint32_t, 6> barSize{{0x1000, 0x100000, 0x100000, 0x100000, 0x100000, 0}};
+    // The harder twin: what the real board does not promise.
+    bool missedInterrupts = false;      // an interrupt nobody waits for is lost; the record holds the newest line
+    bool lowestSetWins = false;         // two translation sets on one BAR: the lowest-numbered one maps it
 
     // Parses a comma-separated list: no-board, two-boards, no-handshake,
     // late-handshake, ins-down, bad-rbf, record-size=N, dma-fail=N,
-    // psc-stuck, stall=N, rate=HZ, time-scale=X. False with an error text
-    // for an unknown item.
+    // psc-stuck, stall=N, rate=HZ, time-scale=X, missed-interrupts,
+    // lowest-set. False with an error text for an unknown item.
     bool parse(const QString &recipe, QString *error = nullptr);
     // The configuration named by CINDREL_SIM_DSP (the default when unset).
     static SimBoardConfig fromEnvironment();
@@ -95,12 +99,7 @@ public:
     void logRequest(std::uint32_t code, const void *in, std::uint32_t inSize, std::uint32_t dataSize);
 
     // The interrupt: a waiter is completed by the next scan line.
-    struct EventWaiter {
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        bool cancelled = false;
-    };
+    using EventWaiter = SimStream::Waiter;
     void addWaiter(const std::shared_ptr<EventWaiter> &w);
     void cancelWaiter(const std::shared_ptr<EventWaiter> &w);
 
@@ -117,9 +116,9 @@ public:
     std::vector<std::string> diagnostics() const;             // why a core did not start, ...
     std::vector<std::uint32_t> commands() const;              // to-DSP mailbox 0 words taken
     std::vector<std::uint32_t> parameters() const;            // to-DSP mailbox 1 words taken
-    bool streaming() const { return streaming_.load(); }
-    std::uint64_t linesProduced() const { return produced_.load(); }
-    std::uint64_t linesDelivered() const { return delivered_.load(); }
+    bool streaming() const { return stream_.streaming(); }
+    std::uint64_t linesProduced() const { return stream_.produced(); }
+    std::uint64_t linesDelivered() const { return stream_.delivered(); }
     // Raises the interrupt with the next line of the source, as the stream would.
     void raiseLine();
     // Puts the board in the state a completed start-up leaves (programs
@@ -133,100 +132,23 @@ public:
     static std::wstring devicePath(int i);
 
 private:
-    struct Core {
-        bool wokenToProgram = false;
-        bool running = false;
-    };
-    using Page = std::array<std::uint8_t, 4096>;
-
     // Everything below runs with mutex_ held.
-    bool translate(std::uint32_t bar, std::uint32_t byteOffset, std::uint32_t *address, std::uint32_t *error);
     std::uint32_t readWord(std::uint32_t address);
     void writeWord(std::uint32_t address, std::uint32_t value);
-    void memRead(std::uint32_t address, std::uint8_t *out, std::uint32_t n);
-    void memWrite(std::uint32_t address, const std::uint8_t *in, std::uint32_t n);
-    Page &page(std::uint32_t address);
-    std::uint32_t memWord(std::uint32_t address);
-    void setMemWord(std::uint32_t address, std::uint32_t value);
+    void bar0Write(std::uint32_t wordIndex, std::uint32_t value);
     void record(Write::Kind kind, std::uint32_t address, std::uint32_t value, std::uint32_t count);
-    std::uint32_t pscRead(std::uint32_t offset);
-    void pscWrite(std::uint32_t offset, std::uint32_t value);
-    void completeDomain(std::uint32_t pd);
-    void gpioOutput(std::uint32_t value);
-    void wakeCore(std::uint32_t core);
-    bool checkProgram(std::uint32_t core, std::uint32_t entry, std::string *why);
-    bool bootImageLoaded(std::uint32_t core, std::string *why);
-    void maybeReady();
-    void mailboxWritten(std::uint32_t address, std::uint32_t value);
-    std::uint32_t mailboxRead(std::uint32_t address);
-    void startStream();
-    void stopStreamLocked(std::unique_lock<std::mutex> &lock);
-    void streamLoop();
-    void produceLocked(std::unique_lock<std::mutex> &lock);
-    void deliverLocked();
+    void command(std::uint32_t word);
 
     SimBoardConfig cfg_;
     mutable std::mutex mutex_;
-    std::array<std::uint32_t, 6> barValue_{};
-    std::array<bool, 6> barSizing_{};
-    std::array<std::uint32_t, 1024> bar0_{};
-    std::array<std::uint64_t, 4> setSeq_{};
-    std::uint64_t seq_ = 0;
-    std::unordered_map<std::uint32_t, std::unique_ptr<Page>> pages_;
-
-    // power and sleep controller
-    std::array<std::uint32_t, 32> pdctl_{};
-    std::array<std::uint32_t, 32> mdctl_{};
-    std::array<std::uint32_t, 32> mdstat_{};
-    std::uint32_t ptcmd_ = 0;
-    std::uint32_t ptstat_ = 0;
-    std::array<int, 32> pendingReads_{};
-
-    // boot configuration
-    std::uint32_t kick0_ = 0, kick1_ = 0;
-    std::array<std::uint32_t, 8> bootAddr_{};
-    std::array<Core, 8> cores_{};
-
-    // GPIO and FPGA
-    std::uint32_t gpioDir_ = 0xFFFF;
-    std::uint32_t gpioOut_ = 0;
-    bool configuring_ = false;
-    bool fpgaDone_ = false;
-    int bitPos_ = 0;
-    std::uint8_t shift_ = 0;
-    std::vector<std::uint8_t> fpgaBytes_;
-    simboot::RbfChecker rbf_;
-
-    // DMA
-    bool dmaSetUp_ = false;
-    std::array<std::uint32_t, 9> dmaWords_{};
-    int recordReads_ = 0;
-
-    // programs and mailboxes
-    bool programsReady_ = false;
-    int readyPolls_ = 0;
-    bool readyPosted_ = false;
-    bool readyTaken_ = false;
-    bool sizePosted_ = false;
-    std::vector<std::uint32_t> commands_;
-    std::vector<std::uint32_t> parameters_;
     std::vector<std::string> diagnostics_;
-
-    // stream
-    std::unique_ptr<SimLineSource> source_;
-    std::thread streamThread_;
-    std::atomic<bool> streaming_{false};
-    bool stopStream_ = false;
-    std::condition_variable streamCv_;
-    std::deque<std::unique_ptr<ScanLineRec>> fifo_;
-    std::deque<std::shared_ptr<EventWaiter>> waiters_;
-    std::atomic<std::uint64_t> produced_{0};
-    std::atomic<std::uint64_t> delivered_{0};
+    SimMemory memory_;
+    SimPcie pcie_;
+    SimPowerController psc_;
+    SimFpga fpga_;
+    SimCores cores_;
+    SimStream stream_;
     std::atomic<int> openHandles_{0};
-    bool lastIndexValid_ = false;
-    std::uint32_t lastIndex_ = 0;
-    std::uint32_t lastInterval_ = 0;
-
     std::vector<Write> writes_;
     std::vector<Request> requests_;
 };
@@ -248,6 +170,7 @@ public:
     bool openDevice(const std::wstring &path, std::uint32_t *error) override;
     void closeDevice() override;
     bool deviceOpen() const override { return open_.load(); }
+    bool simulated() const override { return true; }
     std::unique_ptr<dspdrv::DriverRequest> issue(std::uint32_t code, const void *in, std::uint32_t inSize,
                                                  void *data, std::uint32_t dataSize, bool autoResetEvent) override;
     std::wstring systemMessage(std::uint32_t error) override;
@@ -258,7 +181,6 @@ private:
     std::atomic<bool> open_{false};
 };
 
-// The channel BoardAccess uses unless told otherwise: the simulated board
-// configured from CINDREL_SIM_DSP; on Windows the kernel driver when
-// CINDREL_DSP_CHANNEL is "driver".
-std::unique_ptr<dspdrv::DriverChannel> makeDefaultDriverChannel();
+// A simulated board configured from CINDREL_SIM_DSP behind its channel
+// (the host's timing scaled when the recipe asks for it).
+std::unique_ptr<dspdrv::DriverChannel> makeSimulatedDriverChannel();

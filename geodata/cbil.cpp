@@ -27,15 +27,18 @@ bool mulChecked(qint64 a, qint64 b, qint64 *out)
 }
 
 // Integer value of a header line, as read by a C library atoi but refusing
-// values beyond 32 bits (ok is cleared then).
+// a value without digits or beyond 32 bits (ok is cleared then): a damaged
+// key must not quietly become 0.
 int parseInt(const QByteArray &value, bool *ok)
 {
     const char *s = value.constData();
     char *end = nullptr;
     errno = 0;
     const long long v = std::strtoll(s, &end, 10);
-    if (end == s)
+    if (end == s) {
+        *ok = false;
         return 0;
+    }
     if (errno == ERANGE || v < INT_MIN || v > INT_MAX) {
         *ok = false;
         return 0;
@@ -411,7 +414,9 @@ bool CBil::Open(const QString &name)
     }
 
     h.Derive();
-    if (!h.sizesValid || h.ncols < 0 || h.nrows < 0 || h.nbands < 0)
+    // A raster without bands has no rows to address; every copy and sample
+    // access would work on zero-sized rows of a buffer sized otherwise.
+    if (!h.sizesValid || h.ncols < 0 || h.nrows < 0 || h.nbands < 1)
         return false;
 
     file_.setFileName(base + QStringLiteral(".bil"));
@@ -440,9 +445,9 @@ bool CBil::Write(const QString &name) const
 
     // Each file is written under a temporary name and only renamed into
     // place when the whole trio has been written.
+    bool hdrOk = false;
     QSaveFile hdr(base + QStringLiteral(".hdr"));
-    const bool hdrOpen = hdr.open(QIODevice::WriteOnly | QIODevice::Text);
-    if (hdrOpen) {
+    if (hdr.open(QIODevice::WriteOnly | QIODevice::Text)) {
         QByteArray t;
         if (!h_.title.isEmpty())
             t += "TITLE\t\t" + h_.title + "\n";
@@ -474,7 +479,7 @@ bool CBil::Write(const QString &name) const
         // would take them for samples.
         if (h_.skipbytes > 0)
             t += QByteArray("SKIPBYTES     ") + QByteArray::number(h_.skipbytes) + "\n";
-        hdr.write(t);
+        hdrOk = hdr.write(t) == t.size();
     }
 
     bool worldOk = false;
@@ -509,10 +514,24 @@ bool CBil::Write(const QString &name) const
         }
     }
 
-    if (!worldOk || !dataOk) {
+    // Buffered bytes reach the disk here, so a full disk shows before any
+    // file of an earlier trio is touched.
+    if (!hdrOk || !worldOk || !dataOk || !hdr.flush() || !blw.flush() || !bil.flush()) {
         hdr.cancelWriting();
         blw.cancelWriting();
         bil.cancelWriting();
+        return false;
+    }
+    // Three renames cannot be one step. The header goes first and comes
+    // back last: while the pixel data and the world file are replaced there
+    // is no header, so a reader never opens a new .bil with an old world
+    // file or header (a failure between the renames leaves a trio that
+    // does not open rather than one that opens with mixed parts).
+    const QString hdrPath = base + QStringLiteral(".hdr");
+    if (QFile::exists(hdrPath) && !QFile::remove(hdrPath)) {
+        blw.cancelWriting();
+        bil.cancelWriting();
+        hdr.cancelWriting();
         return false;
     }
     if (!bil.commit()) {
@@ -524,9 +543,7 @@ bool CBil::Write(const QString &name) const
         hdr.cancelWriting();
         return false;
     }
-    if (hdrOpen)
-        hdr.commit();
-    return true;
+    return hdr.commit();
 }
 
 // ------------------------------------------------------------- geometry
@@ -664,7 +681,8 @@ bool CBil::CopyWindowInto(CBil &dst) const
     // keeps counting down instead of folding onto 0.
     const double dcol = std::floor(dc + 0.5), drow = std::floor(dr + 0.5);
 
-    if (h_.nbands > 1)
+    // Rows are copied as one band's samples: only single-band rasters.
+    if (h_.nbands != 1)
         return false;
     if (winR0_ >= winR1_ || winC0_ >= winC1_)
         return true;

@@ -112,7 +112,9 @@ public:
     // release a raster before writing a new one under its name.
     bool Open(const QString &name);
     // Writes the trio; each file is renamed into place only when all of
-    // them are complete, so a failed Write leaves no partial file.
+    // them are complete, so a failed Write leaves no partial file. An
+    // earlier trio of the name stays whole when writing fails; while the
+    // new one is renamed into place its header is the last file to appear.
     bool Write(const QString &name) const;
     // The base name Open and Write use for a given name.
     static QString BaseName(const QString &name);

@@ -1,4 +1,5 @@
 #include "geodata/celevationdata.h"
+#include "platform/settingskeys.h"
 
 #include "platform/paths.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -72,7 +74,8 @@ void CElevationData::LoadTileBoundaries()
         t.top = std::max(y1, y2);
         t.bottom = std::min(y1, y2);
         listed_[index] = true;
-        tileCount_ = index;
+        // Lines need not come in rising order: the highest index counts.
+        tileCount_ = std::max(tileCount_, index);
     }
 }
 
@@ -80,14 +83,17 @@ bool CElevationData::ExtractArea(double west, double north, double east, double 
                                  const QString &outputName)
 {
     tilesRead_ = 0;
+    lastError_.clear();
     const double cell = CellSizeFor(south, east);
     const double margin = kMarginCells * cell;
     const double north2 = (std::floor(north / cell) + 1) * cell + margin;
     const double south2 = std::floor(south / cell) * cell - margin;
     const double west2 = std::floor(west / cell) * cell - margin;
     const double east2 = (std::trunc(east / cell) + 1) * cell + margin;
-    if (!(north2 - south2 <= kMaxExtentDegrees && east2 - west2 <= kMaxExtentDegrees))
+    if (!(north2 - south2 <= kMaxExtentDegrees && east2 - west2 <= kMaxExtentDegrees)) {
+        lastError_ = QStringLiteral("the box with its margin is larger than %1 degrees").arg(kMaxExtentDegrees);
         return false;
+    }
 
     output_.Release();
     // The snapped edges are whole cells apart; the slack keeps a quotient
@@ -96,11 +102,12 @@ bool CElevationData::ExtractArea(double west, double north, double east, double 
     output_.SetDimensions(int((east2 - west2) / cell + slack) + 1,
                           int((north2 - south2) / cell + slack) + 1, 1, Int16);
     output_.SetGeoReference(cell, cell, 0, 0, west2, north2, 0, 0.0, 1);
-    if (!output_.Allocate())
+    if (!output_.Allocate()) {
+        lastError_ = QStringLiteral("not enough memory for the elevation raster");
         return false;
+    }
 
     QSettings settings;
-    bool allRead = true;
     for (int i = 1; i <= tileCount_; ++i) {
         if (!listed_[i])
             continue;
@@ -113,15 +120,29 @@ bool CElevationData::ExtractArea(double west, double north, double east, double 
         const double s = std::max(south2, double(t.bottom));
         if (w > e || s > n)
             continue;
-        settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageBeforeTile);
-        if (!ReadTileWindow(i, w, n, e, s))
-            allRead = false;
+        settings.setValue(SettingsKey::LastStage, kStageBeforeTile);
+        // A tile that cannot be read would leave sea level where its
+        // relief belongs and move everything placed on this raster: the
+        // whole extraction fails and nothing is written.
+        if (!ReadTileWindow(i, w, n, e, s)) {
+            if (lastError_.isEmpty())
+                lastError_ = QStringLiteral("elevation tile %1 (%2) is missing, unreadable or smaller than its listed box")
+                                 .arg(i)
+                                 .arg(QDir::toNativeSeparators(CBil::BaseName(TileName(i))));
+            settings.setValue(SettingsKey::LastStage, kStageDone);
+            return false;
+        }
         ++tilesRead_;
-        settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageAfterTile);
+        settings.setValue(SettingsKey::LastStage, kStageAfterTile);
     }
 
-    const bool result = tilesRead_ > 0 ? output_.Write(outputName) : allRead;
-    settings.setValue(QStringLiteral("LastUsed/LastStage"), kStageDone);
+    bool result = true;
+    if (tilesRead_ > 0 && !output_.Write(outputName)) {
+        lastError_ = QStringLiteral("%1: the elevation raster could not be written")
+                         .arg(QDir::toNativeSeparators(CBil::BaseName(outputName)));
+        result = false;
+    }
+    settings.setValue(SettingsKey::LastStage, kStageDone);
     return result;
 }
 
@@ -130,6 +151,16 @@ bool CElevationData::ReadTileWindow(int i, double west, double north, double eas
     CBil tile;
     if (!tile.Open(TileName(i)))
         return false;
+    if (tile.GetNBands() != 1 || tile.GetPixelType() != Int16 || !(tile.GetXDim() > 0 && tile.GetYDim() > 0)) {
+        lastError_ = QStringLiteral("elevation tile %1 is not a one-band 16-bit raster").arg(i);
+        return false;
+    }
+    // A tile of another cell size (two arc-second tiles inside a one
+    // arc-second box) cannot be copied cell for cell: each output cell
+    // takes the tile's elevation at its centre.
+    const double cell = output_.GetXDim();
+    if (std::fabs(tile.GetXDim() - cell) > 1e-6 * cell || std::fabs(tile.GetYDim() - output_.GetYDim()) > 1e-6 * cell)
+        return ResampleTile(tile, west, north, east, south);
     double c0, r0, c1, r1;
     tile.GeoToPixel(west, north, &c0, &r0);
     tile.GeoToPixel(east, south, &c1, &r1);
@@ -147,4 +178,38 @@ bool CElevationData::ReadTileWindow(int i, double west, double north, double eas
     height = (height <= 0.0) ? nrows - r0 : std::min(height + 1.0, nrows - r0);
     tile.SetWindow(c0, r0, c0 + width, r0 + height);
     return tile.CopyWindowInto(output_);
+}
+
+bool CElevationData::ResampleTile(const CBil &tile, double west, double north, double east, double south)
+{
+    // Output cells whose centres lie in the window.
+    double oc0, or0, oc1, or1;
+    output_.GeoToPixel(west, north, &oc0, &or0);
+    output_.GeoToPixel(east, south, &oc1, &or1);
+    const int firstCol = std::max(0, int(std::ceil(oc0 - 0.5 - kEdgeSlack)));
+    const int lastCol = std::min(output_.GetNCols() - 1, int(std::floor(oc1 - 0.5 + kEdgeSlack)));
+    const int firstRow = std::max(0, int(std::ceil(or0 - 0.5 - kEdgeSlack)));
+    const int lastRow = std::min(output_.GetNRows() - 1, int(std::floor(or1 - 0.5 + kEdgeSlack)));
+    for (int r = firstRow; r <= lastRow; ++r) {
+        unsigned char *row = output_.MutableRowData(r);
+        if (!row)
+            return false;
+        for (int c = firstCol; c <= lastCol; ++c) {
+            double x, y, tc, tr;
+            output_.PixelToGeo(c + 0.5, r + 0.5, &x, &y);
+            tile.GeoToPixel(x, y, &tc, &tr);
+            // Bilinear between the tile's cell centres (output centres
+            // fall between them); in a tile's outer half cell its edge cell.
+            double value;
+            if (!tile.Interpolate(x, y, 0, &value) && !tile.GetValue(std::floor(tc), std::floor(tr), 0, &value))
+                continue;   // the centre lies just outside the tile
+            const qint16 v = qint16(std::lround(std::min(32767.0, std::max(-32768.0, value))));
+            // Stored in the output's byte order.
+            const quint16 u = quint16(v);
+            const bool mostFirst = output_.GetByteOrder() == 0;
+            row[2 * c] = uchar(mostFirst ? u >> 8 : u & 0xFF);
+            row[2 * c + 1] = uchar(mostFirst ? u & 0xFF : u >> 8);
+        }
+    }
+    return true;
 }

@@ -6,7 +6,8 @@
 //
 // The output grid has one arc-second cells (two arc-seconds in Alaska),
 // cell centres on whole multiples of the cell size, and a margin of 75
-// cells around the box. Cells that no tile covers are 0.
+// cells around the box. Cells that no tile covers are 0; a listed tile that
+// meets the box but cannot be read fails the whole extraction.
 #include <QString>
 
 #include "geodata/cbil.h"
@@ -37,8 +38,12 @@ public:
     // Fails when the box with its margin exceeds 2 degrees either way.
     bool ExtractArea(double west, double north, double east, double south,
                      const QString &outputName);
-    // Copies the part (west, north, east, south) of tile i into the output.
+    // Copies the part (west, north, east, south) of tile i into the output;
+    // a tile of another cell size is resampled (bilinear at each
+    // output cell's centre).
     bool ReadTileWindow(int tile, double west, double north, double east, double south);
+    // Why the last ExtractArea failed (empty after success).
+    QString LastError() const { return lastError_; }
 
     int TileCount() const { return tileCount_; }
     bool IsTileListed(int i) const { return i >= 1 && i <= kMaxTiles && listed_[i]; }
@@ -54,6 +59,9 @@ public:
     static QString BoundaryFilePath();
 
 private:
+    bool ResampleTile(const CBil &tile, double west, double north, double east, double south);
+
+    QString lastError_;
     TileBox tiles_[kMaxTiles + 1];
     bool listed_[kMaxTiles + 1] = {};
     int tileCount_ = 0;

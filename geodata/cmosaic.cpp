@@ -1,4 +1,5 @@
 #include "geodata/cmosaic.h"
+#include "platform/settingskeys.h"
 
 #include "geodata/cbil.h"
 #include "geodata/clineclipper.h"
@@ -214,7 +215,7 @@ void CMosaic::AddHeatPoint(double latitude, double longitude, const QString &pas
 
 void CMosaic::BuildMosaic()
 {
-    const double gamma = QSettings().value(QStringLiteral("LastUsed/MosaicGamma"), 1.5).toDouble();
+    const double gamma = QSettings().value(SettingsKey::MosaicGamma, 1.5).toDouble();
     const QString first = inputs_.first();
     const QString outBase = cutAtLast(cutAtLast(QFileInfo(first).fileName()));
     outputPath_ = QDir::toNativeSeparators(
@@ -268,6 +269,13 @@ void CMosaic::BuildMosaic()
     converter_.UtmToLatLon((minN + maxN) / 2, (minE + maxE) / 2, 0, &cLat, &cLon, 3);
     const double alaskaTest = swLat;
     const double rounded = std::ceil(cLon - 0.5);   // nearest degree, a tie goes down
+    // A damaged model transform can put the extent anywhere, even beyond
+    // the range of the projection: no picture rather than a meridian made up.
+    if (!(std::fabs(rounded) <= 180.0 && std::isfinite(minE) && std::isfinite(maxE) && std::isfinite(minN)
+          && std::isfinite(maxN))) {
+        error_ = QStringLiteral("the ortho images have no usable georeference");
+        return;
+    }
     if (std::fabs(rounded - m) > 1e-6) {
         double lat1, lon1, lat2, lon2, n, e;
         std::int32_t zone;

@@ -21,8 +21,9 @@ public:
     CNadcon(const CNadcon &) = delete;
     CNadcon &operator=(const CNadcon &) = delete;
 
-    // Degrees, east-positive longitude. A position outside the grids (or
-    // in their last row or column) comes back unchanged. Always true.
+    // Degrees, east-positive longitude. Within the outer half cell of the
+    // grids the edge nodes' shifts apply; a position outside the grids'
+    // cells comes back unchanged. Always true.
     bool ShiftToGridDatum(double latitude, double longitude, double *latitudeOut,
                           double *longitudeOut);
 

@@ -530,7 +530,7 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
         return -1;
     }
     const qint64 size = info.size();
-    const DesmokeLayout layout = DesmokeLayout::ForFileSize(size);
+    const DesmokeLayout layout = DesmokeLayout::ForVersion(CCindrelDspLog::VersionForFile(logPath));
 
     qint64 lines = 0;
     bool ok = desmoke::SplitLog(files, layout, progress, &lines);

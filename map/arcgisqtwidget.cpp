@@ -1,4 +1,5 @@
 #include "map/arcgisqtwidget.h"
+#include "platform/settingskeys.h"
 
 #include <QDebug>
 #include <QDir>
@@ -120,8 +121,8 @@ void ArcGISQTWidget::DrawStoredMissions()
 {
     ClearOverlays();
     QSettings settings;
-    const int selected = settings.value(QStringLiteral("LastUsed/MissionSelect"), 0).toInt();
-    const int n = settings.beginReadArray(QStringLiteral("MsnList"));
+    const int selected = settings.value(SettingsKey::MissionSelect, 0).toInt();
+    const int n = settings.beginReadArray(SettingsKey::MissionList);
     for (int i = 0; i < n; ++i) {
         settings.setArrayIndex(i);
         AddMissionBox(settings.value(QStringLiteral("North_Val")).toDouble(),

@@ -1,4 +1,5 @@
 #include "mission/ftpxferdlg.h"
+#include "platform/settingskeys.h"
 
 #include "mission/ancillary.h"
 #include "platform/notice.h"
@@ -21,20 +22,21 @@
 
 namespace {
 
-const char *const kDataDirKey = "LastUsed/LogPath";
-const char *const kZipDestKey = "LastUsed/FtpDestPath";
-const char *const kBackupKey = "LastUsed/FtpBackupPath";
+// The data folder is the one the recorder and the missions dialog use.
+const QString &kDataDirKey = SettingsKey::LogPath;
+const QString &kZipDestKey = SettingsKey::FtpDestPath;
+const QString &kBackupKey = SettingsKey::FtpBackupPath;
 
-QString readFolder(const char *key)
+QString readFolder(const QString &key)
 {
     QSettings settings;
-    return cindrel::mapCDrivePath(settings.value(QLatin1String(key), QStringLiteral("C:\\")).toString());
+    return cindrel::mapCDrivePath(settings.value(key, QStringLiteral("C:\\")).toString());
 }
 
-void storeFolder(const char *key, const QString &value)
+void storeFolder(const QString &key, const QString &value)
 {
     QSettings settings;
-    settings.setValue(QLatin1String(key), value);
+    settings.setValue(key, value);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 // OK, hands the first selected mission to the site's transfer script
 // ("fin.bat", see mission/ancillary.h).
 //
-// The three folders come from the settings "LastUsed/LogPath",
+// The three folders come from the settings "LastUsed/logPath",
 // "LastUsed/FtpDestPath" and "LastUsed/FtpBackupPath" (default "C:\"). Each
 // "Browse..." button picks its folder and stores it at once; a new data
 // folder (browsed or typed) lists its missions again. "Select All" and

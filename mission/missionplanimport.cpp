@@ -1,4 +1,5 @@
 #include "mission/missionplanimport.h"
+#include "platform/settingskeys.h"
 
 #include "platform/notice.h"
 #include "platform/paths.h"
@@ -12,9 +13,9 @@
 #include <QSettings>
 
 #include <climits>
+#include <tuple>
 #include <cmath>
 
-const QString MissionPlanImport::kPlanKey = QStringLiteral("LastUsed/MsnPlanXml");
 const QString MissionPlanImport::kDefaultPlan = QStringLiteral("C:\\CindrelData\\flightdata.xml");
 const QString MissionPlanImport::kDefaultTech = QStringLiteral("IR Tech");
 const QString MissionPlanImport::kDefaultTail = QStringLiteral("N000");
@@ -42,11 +43,34 @@ struct Edge {
     int min = 0;
     int flag = 0;
     bool coordinate = false;   // the text is a number within the edge's range
+    QString text;              // as given in the plan
+    bool given = false;        // the request has this edge
 };
+
+// Why an edge cannot be stored ("" when it can).
+QString edgeProblem(const char *name, const Edge &e, bool latitude)
+{
+    const QString edge = QLatin1String(name);
+    if (!e.given)
+        return QStringLiteral("%1 edge missing").arg(edge);
+    bool isNumber = false;
+    e.text.trimmed().toDouble(&isNumber);
+    if (!isNumber)
+        return QStringLiteral("%1 edge \"%2\" is not a decimal number of degrees").arg(edge, e.text);
+    if (!e.coordinate)
+        return QStringLiteral("%1 edge \"%2\" lies outside %3").arg(edge, e.text,
+                                                                      latitude ? QStringLiteral("-90..90")
+                                                                               : QStringLiteral("-180..180"));
+    if (e.deg == 0)
+        return QStringLiteral("%1 edge \"%2\" has 0 whole degrees").arg(edge, e.text);
+    return QString();
+}
 
 Edge readEdge(const QString &raw, bool latitude)
 {
     Edge e;
+    e.text = raw;
+    e.given = true;
     const QString text = raw.trimmed();
     bool isNumber = false;
     const double v = text.toDouble(&isNumber);
@@ -187,21 +211,37 @@ bool MissionPlanImport::ParseMissionRequest(const QDomElement &request, const QS
     m.logPath = logPath;
     m.irTech = techName;
     m.tailNum = tailNumber;
-    m.avgGndElev = 10000;
+    // A plan gives no ground elevation: none is made up (a guess above the
+    // aircraft would blank the strip chart); the missions dialog finds it
+    // from the elevation tiles.
+    m.avgGndElev = 0;
     m.chgBox = 0;
     m.makeVrml = 0;
     m.showBox = 1;
 
     const bool coordinates = north.coordinate && south.coordinate && east.coordinate && west.coordinate;
     if (m.name.isEmpty() || m.northDeg == 0 || m.eastDeg == 0 || m.southDeg == 0 || m.westDeg == 0 || !coordinates) {
+        // Say what was refused and why, in the plan's own words.
+        QStringList why;
+        if (m.name.isEmpty())
+            why << QStringLiteral("no mission name");
+        for (const auto &[name, edge, latitude] : {std::make_tuple("north", &north, true),
+                                                   std::make_tuple("south", &south, true),
+                                                   std::make_tuple("east", &east, false),
+                                                   std::make_tuple("west", &west, false)}) {
+            const QString problem = edgeProblem(name, *edge, latitude);
+            if (!problem.isEmpty())
+                why << problem;
+        }
         Notice::critical(nullptr, kTitle,
                          QStringLiteral("can't write this mission to the registry required data missing, ie mission "
-                                        "name %1, box coords %2 %3 %4 %5, enter it by hand")
+                                        "name %1, box coords %2 %3 %4 %5, enter it by hand (%6)")
                              .arg(m.name)
                              .arg(m.northDeg)
                              .arg(m.eastDeg)
                              .arg(m.southDeg)
-                             .arg(m.westDeg));
+                             .arg(m.westDeg)
+                             .arg(why.join(QStringLiteral("; "))));
         return false;
     }
     *mission = m;
@@ -249,9 +289,9 @@ int MissionPlanImport::ImportFile(const QString &path, Summary *summary)
     sum = Summary();
 
     QSettings settings;
-    const QString tail = settings.value(MissionStore::kTailKey, kDefaultTail).toString();
-    const QString tech = settings.value(MissionStore::kTechKey, kDefaultTech).toString();
-    const QString logPath = settings.value(MissionStore::kLogPathKey, MissionStore::kDefaultLogPath).toString();
+    const QString tail = settings.value(SettingsKey::TailNumber, kDefaultTail).toString();
+    const QString tech = settings.value(SettingsKey::TechName, kDefaultTech).toString();
+    const QString logPath = settings.value(SettingsKey::LogPath, MissionStore::kDefaultLogPath).toString();
 
     QDomDocument doc;
     if (!LoadPlan(path, &doc, &sum.error)) {
@@ -259,14 +299,22 @@ int MissionPlanImport::ImportFile(const QString &path, Summary *summary)
         return -1;
     }
 
+    // Every request is parsed first and the accepted ones are stored in one
+    // write: the settings file is rewritten once per import, not once per
+    // request. Without an accepted request the list stays as it was.
+    QList<MissionRecord> missions;
     const QDomElement root = doc.documentElement();
     for (QDomElement request = root.firstChildElement(QStringLiteral("request")); !request.isNull();
          request = request.nextSiblingElement(QStringLiteral("request"))) {
-        if (ImportMissionRequest(request, tail, tech, logPath, sum.stored) == 0)
-            ++sum.stored;
+        MissionRecord m;
+        if (ParseMissionRequest(request, tail, tech, logPath, &m))
+            missions.append(m);
         else
             ++sum.failed;
     }
+    sum.stored = missions.size();
+    if (!missions.isEmpty())
+        MissionStore::ReplaceAll(missions);
     Notice::information(nullptr, kTitle,
                         QStringLiteral("Added %1 mission to the registry; %2 failures").arg(sum.stored).arg(sum.failed));
     return 0;
@@ -274,7 +322,7 @@ int MissionPlanImport::ImportFile(const QString &path, Summary *summary)
 
 int MissionPlanImport::ImportMissionPlan(Summary *summary)
 {
-    QString path = cindrel::mapCDrivePath(QSettings().value(kPlanKey, kDefaultPlan).toString());
+    QString path = cindrel::mapCDrivePath(QSettings().value(SettingsKey::MsnPlanXml, kDefaultPlan).toString());
     if (!QFileInfo(path).isFile()) {
         path = Notice::getOpenFileName(nullptr, QStringLiteral("Open Missions XML"),
                                        cindrel::mapCDrivePath(QStringLiteral("C:\\")),

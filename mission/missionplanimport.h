@@ -23,7 +23,6 @@ class QDomElement;
 
 class MissionPlanImport {
 public:
-    static const QString kPlanKey;       // "LastUsed/MsnPlanXml"
     static const QString kDefaultPlan;   // "C:\CindrelData\flightdata.xml"
     static const QString kDefaultTech;   // technician when none was ever set
     static const QString kDefaultTail;   // tail number when none was ever set

@@ -1,14 +1,10 @@
 #include "mission/missionstore.h"
+#include "platform/settingskeys.h"
 
 #include <QSettings>
 
 #include <utility>
 
-const QString MissionStore::kArray = QStringLiteral("MsnList");
-const QString MissionStore::kSelectKey = QStringLiteral("LastUsed/MissionSelect");
-const QString MissionStore::kLogPathKey = QStringLiteral("LastUsed/logPath");
-const QString MissionStore::kTechKey = QStringLiteral("LastUsed/techName");
-const QString MissionStore::kTailKey = QStringLiteral("LastUsed/tailNumber");
 const QString MissionStore::kDefaultLogPath = QStringLiteral("C:\\CindrelData");
 
 // ------------------------------------------------------------ the record
@@ -127,7 +123,7 @@ void writeEntry(QSettings &s, const MissionRecord &m)
 int MissionStore::Count()
 {
     QSettings s;
-    const int n = s.beginReadArray(kArray);
+    const int n = s.beginReadArray(SettingsKey::MissionList);
     s.endArray();
     return n;
 }
@@ -135,7 +131,7 @@ int MissionStore::Count()
 MissionRecord MissionStore::Read(int index)
 {
     QSettings s;
-    const int n = s.beginReadArray(kArray);
+    const int n = s.beginReadArray(SettingsKey::MissionList);
     MissionRecord m;
     if (index >= 0 && index < n) {
         s.setArrayIndex(index);
@@ -148,7 +144,7 @@ MissionRecord MissionStore::Read(int index)
 QList<MissionRecord> MissionStore::ReadAll()
 {
     QSettings s;
-    const int n = s.beginReadArray(kArray);
+    const int n = s.beginReadArray(SettingsKey::MissionList);
     QList<MissionRecord> list;
     for (int i = 0; i < n; ++i) {
         s.setArrayIndex(i);
@@ -163,22 +159,38 @@ void MissionStore::Write(int index, const MissionRecord &m)
     if (index < 0)
         return;
     QSettings s;
-    const int n = s.beginReadArray(kArray);
+    const int n = s.beginReadArray(SettingsKey::MissionList);
     s.endArray();
-    s.beginWriteArray(kArray, qMax(n, index + 1));
+    s.beginWriteArray(SettingsKey::MissionList, qMax(n, index + 1));
     s.setArrayIndex(index);
     writeEntry(s, m);
     s.endArray();
 }
 
+void MissionStore::ReplaceAll(const QList<MissionRecord> &missions)
+{
+    QSettings s;
+    s.remove(SettingsKey::MissionList);
+    s.beginWriteArray(SettingsKey::MissionList, missions.size());
+    for (int i = 0; i < missions.size(); ++i) {
+        s.setArrayIndex(i);
+        writeEntry(s, missions.at(i));
+    }
+    s.endArray();
+    // A selection beyond the new end would name no mission.
+    const int selected = s.value(SettingsKey::MissionSelect, 0).toInt();
+    if (selected < 0 || selected >= missions.size())
+        s.setValue(SettingsKey::MissionSelect, 0);
+}
+
 bool MissionStore::WriteBoxAndTexts(int index, const MissionRecord &m)
 {
     QSettings s;
-    const int n = s.beginReadArray(kArray);
+    const int n = s.beginReadArray(SettingsKey::MissionList);
     s.endArray();
     if (index < 0 || index >= n)
         return false;
-    s.beginWriteArray(kArray, n);
+    s.beginWriteArray(SettingsKey::MissionList, n);
     s.setArrayIndex(index);
     writeBoxAndTexts(s, m);
     s.endArray();
@@ -194,17 +206,17 @@ int MissionStore::Append(const MissionRecord &m)
 
 void MissionStore::Clear()
 {
-    QSettings().remove(kArray);
+    QSettings().remove(SettingsKey::MissionList);
 }
 
 int MissionStore::SelectedIndex()
 {
-    return QSettings().value(kSelectKey, 0).toInt();
+    return QSettings().value(SettingsKey::MissionSelect, 0).toInt();
 }
 
 void MissionStore::SetSelectedIndex(int index)
 {
-    QSettings().setValue(kSelectKey, index);
+    QSettings().setValue(SettingsKey::MissionSelect, index);
 }
 
 QString MissionStore::FloatText(float v)

@@ -60,11 +60,6 @@ struct MissionRecord {
 
 class MissionStore {
 public:
-    static const QString kArray;          // "MsnList"
-    static const QString kSelectKey;      // "LastUsed/MissionSelect"
-    static const QString kLogPathKey;     // "LastUsed/logPath"
-    static const QString kTechKey;        // "LastUsed/techName"
-    static const QString kTailKey;        // "LastUsed/tailNumber"
     static const QString kDefaultLogPath; // "C:\CindrelData" (stored unmapped)
 
     // Number of stored missions (the array's size).
@@ -79,6 +74,9 @@ public:
     // minutes and hemisphere flags, and the four decimal values.
     // Nothing is written for an index outside the array.
     static bool WriteBoxAndTexts(int index, const MissionRecord &m);
+    // Replaces the whole list with the given missions in one write; the
+    // selection is kept within the new list.
+    static void ReplaceAll(const QList<MissionRecord> &missions);
     // Appends a mission; returns its index.
     static int Append(const MissionRecord &m);
     // Removes the whole array.

@@ -1,4 +1,5 @@
 #include "mission/newmsndlg.h"
+#include "platform/settingskeys.h"
 
 #include "geodata/cbil.h"
 #include "geodata/celevationdata.h"
@@ -25,6 +26,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 const QString NewMsnDlg::kAreaRasterName = QStringLiteral("FindAvgOfArea");
@@ -67,14 +69,21 @@ int editNumber(const QLineEdit *e)
 NewMsnDlg::NewMsnDlg(QWidget *parent) : QDialog(parent)
 {
     BuildWidgets();
-    sbGrndElev->setRange(-1000, 25000);
+    // No ground lies outside this range (the highest is 20,310 ft): a value
+    // beyond it would put the ground above the aircraft.
+    sbGrndElev->setRange(kMinGroundFeet, kMaxGroundFeet);
     sbGrndElev->setSingleStep(100);
+    sbGrndElev->setToolTip(QStringLiteral("Average ground elevation of the mission box, %1 to %2 ft")
+                               .arg(kMinGroundFeet)
+                               .arg(kMaxGroundFeet));
 
     missions = MissionStore::ReadAll();
     FillMissionTable();
 
-    const int selected = MissionStore::SelectedIndex();
-    if (selected >= 0 && selected < missions.size())
+    // A selection left from a longer list (an import shrank it) falls on
+    // the last mission rather than on none.
+    const int selected = std::clamp(MissionStore::SelectedIndex(), 0, std::max(0, int(missions.size()) - 1));
+    if (selected < missions.size())
         table->selectRow(selected);
     OnMsnSelect();
 
@@ -419,7 +428,7 @@ void NewMsnDlg::OnAddMsn()
 void NewMsnDlg::OnPathBrowse()
 {
     const QString start =
-        cindrel::mapCDrivePath(QSettings().value(MissionStore::kLogPathKey, MissionStore::kDefaultLogPath).toString());
+        cindrel::mapCDrivePath(QSettings().value(SettingsKey::LogPath, MissionStore::kDefaultLogPath).toString());
     const QString answer = Notice::getExistingDirectory(this, QStringLiteral("Open Directory"), start, false);
     if (answer.isEmpty())
         return;   // cancelled: the old path stays
@@ -427,6 +436,6 @@ void NewMsnDlg::OnPathBrowse()
     if (!info.isDir())
         return;
     const QString path = info.absoluteFilePath();
-    QSettings().setValue(MissionStore::kLogPathKey, path);
+    QSettings().setValue(SettingsKey::LogPath, path);
     leBrowse->setText(path);
 }

@@ -33,6 +33,9 @@ public:
     // Name of the raster the elevation average is taken from, in the
     // current directory.
     static const QString kAreaRasterName;   // "FindAvgOfArea"
+    // The ground elevations (feet) a mission may have.
+    static constexpr int kMinGroundFeet = -1000;
+    static constexpr int kMaxGroundFeet = 20400;
 
     explicit NewMsnDlg(QWidget *parent = nullptr);
     ~NewMsnDlg() override;

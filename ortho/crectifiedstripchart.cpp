@@ -1,4 +1,5 @@
 #include "ortho/crectifiedstripchart.h"
+#include "platform/settingskeys.h"
 
 #include "datasource/ccindreldsplog.h"
 #include "datasource/cdatasource.h"
@@ -28,13 +29,13 @@ CRectifiedStripChart::CRectifiedStripChart(CDataSource *source)
     : line_(std::make_unique<ScanLineRec>()), source_(source)
 {
     QSettings s;
-    left_ = s.value(QStringLiteral("LastUsed/LeftOrthoAngleCor"), 60.0).toDouble();
-    right_ = s.value(QStringLiteral("LastUsed/RightOrthoAngleCor"), 60.0).toDouble();
-    rollAdjust_ = s.value(QStringLiteral("LastUsed/RollAdjust"), 0.0).toDouble();
-    pitchAdjust_ = s.value(QStringLiteral("LastUsed/PitchAdjust"), 0.0).toDouble();
-    hdgAdjust_ = s.value(QStringLiteral("LastUsed/HdgAdjust"), 0.0).toDouble();
-    sigmaB_ = s.value(QStringLiteral("LastUsed/ImageSigmaB"), 3.0).toDouble();
-    skipBadLines_ = s.value(QStringLiteral("LastUsed/SkipBadLines"), 0).toInt() != 0;
+    left_ = s.value(SettingsKey::LeftOrthoAngleCor, 60.0).toDouble();
+    right_ = s.value(SettingsKey::RightOrthoAngleCor, 60.0).toDouble();
+    rollAdjust_ = s.value(SettingsKey::RollAdjust, 0.0).toDouble();
+    pitchAdjust_ = s.value(SettingsKey::PitchAdjust, 0.0).toDouble();
+    hdgAdjust_ = s.value(SettingsKey::HdgAdjust, 0.0).toDouble();
+    sigmaB_ = s.value(SettingsKey::ImageSigmaB, 3.0).toDouble();
+    skipBadLines_ = s.value(SettingsKey::SkipBadLines, 0).toInt() != 0;
 
     orthoWriter_ = std::make_unique<CTiffFile>();
     colorWriter_ = std::make_unique<CTiffFile>();

@@ -11,9 +11,11 @@
 // stored detection parameters (the untouched log is kept as "orig.plf"),
 // the run is orthorectified into the log's folder, the mission mosaic of
 // the folder is rebuilt, and the site's "int"
-// script runs with the log's base name. Nothing is reported to the user;
-// the outcome of every file is kept in Results() and written to the debug
-// log.
+// script runs with the log's base name (LogProductChain). The outcome of
+// every file is kept in Results(), written to the debug log and handed to
+// the owner's outcome handler, which tells the operator.
+#include "ortho/logproductchain.h"
+
 #include <QMutex>
 #include <QList>
 #include <QObject>
@@ -21,6 +23,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 class ColdCurve;
 
@@ -38,6 +41,10 @@ public:
     void SetTailNumber(const QString &text);
     void SetTechName(const QString &text);
     void SetElevationReady(bool ready);
+    // Called on the worker's thread with the outcome of every file, as soon
+    // as it is known (the owner passes it on to its own thread).
+    using OutcomeHandler = std::function<void(const LogOutcome &)>;
+    void SetOutcomeHandler(OutcomeHandler handler);
     // Ends doWork once the queue is empty (files queued before or just
     // after the request are still processed).
     void Stop() { stopFlag.store(true); }
@@ -62,18 +69,7 @@ public:
     RunValues LastRunValues() const;
 
     // What became of one file taken from the queue.
-    struct FileResult {
-        QString path;
-        bool logMissing = false;         // no readable log: nothing was done
-        bool elevationExtracted = false; // the worker extracted the raster itself
-        bool elevationFailed = false;    // extraction failed: the file was skipped
-        int desmoke = -1;                // DesmokeLog result (0 ok, -1 failed / not run)
-        int outcome = 0;                 // CRectifiedStripChart::Outcome (NotRun when not rectified)
-        QStringList products;            // product files written
-        bool mosaicSaved = false;        // the mission mosaic was written
-        QString mosaicPath;              // where
-        int script = 0;                  // RunAncillary result (1 ran, 0 not started / not run)
-    };
+    using FileResult = LogOutcome;
     QList<FileResult> Results() const;
 
     // The raster name the rectifier looks for beside a log: the log's
@@ -91,6 +87,7 @@ private:
     void ProcessFile(const QString &path, const RunValues &values);
 
     ColdCurve *curve;
+    OutcomeHandler outcomeHandler;
     mutable QMutex mutex;
     QStringList queue;
     QStringList processed;

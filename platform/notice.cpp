@@ -146,6 +146,38 @@ QMessageBox::StandardButton question(QWidget *parent, const QString &title, cons
     return box(Kind::Question, parent, title, text, buttons, def);
 }
 
+void notify(QWidget *parent, Kind kind, const QString &title, const QString &text)
+{
+    State &s = state();
+    {
+        QMutexLocker lock(&s.mutex);
+        if (s.testMode) {
+            s.records.append(Record{kind, title, text, QMessageBox::Ok});
+            return;
+        }
+    }
+    qWarning().noquote() << title + QStringLiteral(": ") + text;
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || !qobject_cast<QApplication *>(app))
+        return;
+    QPointer<QWidget> owner(parent);
+    QMetaObject::invokeMethod(
+        app,
+        [owner, kind, title, text] {
+            QMessageBox::Icon icon = QMessageBox::Critical;
+            if (kind == Kind::Warning)
+                icon = QMessageBox::Warning;
+            else if (kind == Kind::Information)
+                icon = QMessageBox::Information;
+            auto *box = new QMessageBox(icon, title, text, QMessageBox::Ok, owner.data());
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setModal(false);
+            box->setWindowModality(Qt::NonModal);
+            box->show();
+        },
+        Qt::QueuedConnection);
+}
+
 QString getText(QWidget *parent, const QString &title, const QString &label, const QString &initial, bool *ok)
 {
     QString reply;

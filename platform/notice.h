@@ -35,6 +35,11 @@ QMessageBox::StandardButton question(QWidget *parent, const QString &title, cons
                                      QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
+// A box that does not wait for the operator: shown without blocking the
+// caller (from any thread) and closed by the operator when convenient. For
+// results that arrive while the operator is busy (a finished background job).
+void notify(QWidget *parent, Kind kind, const QString &title, const QString &text);
+
 // Text input (QInputDialog::getText). ok is false when cancelled.
 QString getText(QWidget *parent, const QString &title, const QString &label,
                 const QString &initial, bool *ok);

@@ -172,6 +172,18 @@ void CStripChartImagery::FirstLine(ScanLineRec &line)
     gridHeading = line.track * 0.01;
     altitude = line.altitude * 0.01;
     groundElevation = services->GetGroundElevation();
+    if (altitude - groundElevation < 1.0 && altitude >= 1.0) {
+        // A ground elevation at or above the aircraft (a mission whose
+        // elevation was never found) would leave the chart blank: the run
+        // is drawn over sea level instead, and the operator hears why.
+        Notice::notify(services->GetNoticeParent(), Notice::Kind::Warning, QStringLiteral("Strip Chart"),
+                       QStringLiteral("The mission's ground elevation (%1 ft) is not below the aircraft (%2 ft). "
+                                      "This run's strip chart is drawn with the ground at sea level; set the "
+                                      "mission's ground elevation with Mission > Set.")
+                           .arg(std::lround(groundElevation * 3.2808))
+                           .arg(std::lround(altitude * 3.2808)));
+        groundElevation = 0.0;
+    }
     // A height of less than a metre (on the ground, or a wrong elevation)
     // would give a grid of zero or negative cells.
     const double height = std::max(1.0, altitude - groundElevation);

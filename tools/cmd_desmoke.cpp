@@ -2,6 +2,7 @@
 // in place, keeping each untouched log as "<name>orig.plf".
 #include "datasource/ccindreldsplog.h"
 #include "datasource/firelimits.h"
+#include "platform/settingskeys.h"
 #include "datasource/coldcurve.h"
 #include "geodata/desmoke.h"
 #include "platform/notice.h"
@@ -68,21 +69,19 @@ int run(const Invocation &in)
 {
     // The stored detection parameters, as the orthorectify worker uses them.
     QSettings settings;
-    double a2 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
-    double a1 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
+    double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
+    double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
     double a0 = 0.0;
     long long fireLimit = 0, coldLimit = 0;
-    if (!in.optDouble(QStringLiteral("a0"), settings.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble(),
+    if (!in.optDouble(QStringLiteral("a0"), settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble(),
                       &a0, -1e6, 1e6))
         return kUsage;
     if (!in.optInt(QStringLiteral("fire-limit"),
-                   ChnBLimitFromSettings(settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"),
-                                                        kDefaultChnBFireLimit).toLongLong()), &fireLimit,
+                   ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong()), &fireLimit,
                    -100000, 100000))
         return kUsage;
     if (!in.optInt(QStringLiteral("cold-limit"),
-                   ChnBLimitFromSettings(settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"),
-                                                        kDefaultChnBColdLimit).toLongLong()), &coldLimit,
+                   ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong()), &coldLimit,
                    -100000, 100000))
         return kUsage;
     const bool verbose = in.has(QStringLiteral("verbose"));

@@ -34,6 +34,8 @@ int run(const Invocation &in)
         const double margin = 2 * (CElevationData::kMarginCells + 1) * cell;
         if (north - south + margin > CElevationData::kMaxExtentDegrees || east - west + margin > CElevationData::kMaxExtentDegrees)
             return in.error(QStringLiteral("the box with its margin is larger than %1 degrees").arg(CElevationData::kMaxExtentDegrees));
+        if (!dem.LastError().isEmpty())
+            return in.error(dem.LastError() + QStringLiteral("; nothing written"));
         return in.error(QStringLiteral("%1: the elevation raster could not be built or written").arg(QDir::toNativeSeparators(name)));
     }
     if (dem.TilesRead() == 0)

@@ -1,6 +1,7 @@
 // cindrel import-missions: a mission plan XML file into the mission list of
 // the user's settings, as the main window's import command does.
 #include "mission/missionplanimport.h"
+#include "platform/settingskeys.h"
 #include "platform/notice.h"
 #include "tools/command.h"
 
@@ -47,9 +48,9 @@ int run(const Invocation &in)
         if (!MissionPlanImport::LoadPlan(path, &doc, &error))
             return in.error(error);
         QSettings settings;
-        const QString tail = settings.value(MissionStore::kTailKey, MissionPlanImport::kDefaultTail).toString();
-        const QString tech = settings.value(MissionStore::kTechKey, MissionPlanImport::kDefaultTech).toString();
-        const QString logPath = settings.value(MissionStore::kLogPathKey, MissionStore::kDefaultLogPath).toString();
+        const QString tail = settings.value(SettingsKey::TailNumber, MissionPlanImport::kDefaultTail).toString();
+        const QString tech = settings.value(SettingsKey::TechName, MissionPlanImport::kDefaultTech).toString();
+        const QString logPath = settings.value(SettingsKey::LogPath, MissionStore::kDefaultLogPath).toString();
         int good = 0, bad = 0;
         for (QDomElement r = doc.documentElement().firstChildElement(QStringLiteral("request")); !r.isNull();
              r = r.nextSiblingElement(QStringLiteral("request"))) {

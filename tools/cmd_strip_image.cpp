@@ -3,6 +3,7 @@
 // <log base name>.tif beside the log with its JPEG copy in "jpeg" there.
 #include "datasource/ccindreldsplog.h"
 #include "datasource/firelimits.h"
+#include "platform/settingskeys.h"
 #include "datasource/coldcurve.h"
 #include "platform/notice.h"
 #include "stripchart/standalonepassservices.h"
@@ -32,14 +33,12 @@ int run(const Invocation &in)
 
     // The fire detection settings the operator last used, as a replay takes them.
     QSettings settings;
-    const bool usePoly = settings.value(QStringLiteral("LastUsed/FireDetectUsePoly"), true).toBool();
-    const long long bMax = ChnBLimitFromSettings(
-        settings.value(QStringLiteral("LastUsed/FireDetectChnBFireLimit"), kDefaultChnBFireLimit).toLongLong());
-    const long long bMin = ChnBLimitFromSettings(
-        settings.value(QStringLiteral("LastUsed/FireDetectChnBColdLimit"), kDefaultChnBColdLimit).toLongLong());
-    const double a2 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA2"), 0.0).toDouble();
-    const double a1 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA1"), 0.0).toDouble();
-    const double a0 = settings.value(QStringLiteral("LastUsed/FireDetectPolyA0"), 0.0).toDouble();
+    const bool usePoly = settings.value(SettingsKey::FireDetectUsePoly, true).toBool();
+    const long long bMax = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong());
+    const long long bMin = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
+    const double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
+    const double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
+    const double a0 = settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();
 
     auto curve = std::make_unique<ColdCurve>();
     curve->resetStartValues();

@@ -2,6 +2,7 @@
 // the main window, driven as the operator does it: the dialogs' replies are
 // scripted through the notice layer and the main window's dialog runner.
 #include "app/imageviewer.h"
+#include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
 #include "map/arcgisqtwidget.h"
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
@@ -165,12 +167,15 @@ TEST_F(Commands, MissionSetCancelledChangesNothing)
     ImageViewer w;
     w.ReportSwathEdges(500000.0, 4900000.0, 502000.0, 4901000.0, true);
     w.recordingControl()->passNumber = 2;
+    // The stored selection was adopted at start-up; a cancel keeps it.
+    const QString name = w.GetMissionName();
+    const int meridian = w.GetCentralMeridian();
     ImageViewer::SetDialogRunner(pickMission(0, 1000, false));
     w.OnMissionSet();
     EXPECT_EQ(w.recordingControl()->passNumber, 2);
     EXPECT_FALSE(w.passRecords().boxB.IsEmpty());
-    EXPECT_TRUE(w.GetMissionName().isEmpty());
-    EXPECT_EQ(w.GetCentralMeridian(), 0);
+    EXPECT_EQ(w.GetMissionName(), name);
+    EXPECT_EQ(w.GetCentralMeridian(), meridian);
     EXPECT_FALSE(QSettings().contains(QStringLiteral("LastUsed/tailNumber")));
 }
 
@@ -206,11 +211,17 @@ TEST_F(Commands, RecreateStripImageWritesTheImageAndDropsTheLog)
     EXPECT_EQ(w.displaySource(), nullptr);
     EXPECT_EQ(w.sourceType, 0);
 
+    // The image is the log's, beside it; the rebuild was no run: no pass,
+    // no flight log, nothing in the data folder.
+    EXPECT_EQ(w.recordingControl()->passNumber, 0);
+    EXPECT_FALSE(w.isLogOpen());
+    EXPECT_FALSE(QDir(cindrel::mapCDrivePath(QStringLiteral("C:\\CindrelData"))).exists());
+    EXPECT_TRUE(w.passRecords().Passes().empty() || w.passRecords().CurrentIndex() <= 0);
     QStringList tifs;
-    QDirIterator it(cindrel::mapCDrivePath(QStringLiteral("C:\\CindrelData")), {QStringLiteral("*.tif")}, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(QStringLiteral("logs"), {QStringLiteral("*.tif")}, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         tifs << it.next();
-    ASSERT_EQ(tifs.size(), 1) << tifs.join(QLatin1Char(' ')).toStdString();
+    ASSERT_EQ(tifs, QStringList{QStringLiteral("logs/20240715_1432_Demo_1_recreated.tif")});
     EXPECT_GT(QFileInfo(tifs.first()).size(), 1680);
     if (testsupport::haveTool(QStringLiteral("tiffinfo"))) {
         const auto r = testsupport::run(QStringLiteral("tiffinfo"), {tifs.first()});
@@ -247,6 +258,17 @@ TEST_F(Commands, RectifyLogWithItsElevationRasterNeedsNoMission)
     const auto values = worker->LastRunValues();
     EXPECT_EQ(values.productVersion, QStringLiteral("Cindrel64 1.0"));
     EXPECT_TRUE(values.elevationReady);
+    // The raster is empty: no products, and the operator hears why in the
+    // status bar and in a box that does not wait.
+    ASSERT_TRUE(waitFor([&] {
+        QCoreApplication::processEvents();
+        return w.statusText().contains(QStringLiteral("no products"));
+    }));
+    EXPECT_TRUE(w.lastRectifyOutcome().startsWith(QStringLiteral("20240715_1432_Demo_1.plf: no products - ")));
+    ASSERT_GE(Notice::count(), 1);
+    EXPECT_EQ(Notice::last().kind, Notice::Kind::Warning);
+    EXPECT_EQ(Notice::last().title, QStringLiteral("Orthorectify"));
+    EXPECT_TRUE(Notice::last().text.startsWith(QStringLiteral("No ortho products were made for 20240715_1432_Demo_1.plf")));
 }
 
 TEST_F(Commands, RectifyLogWithoutRasterOrRunArea)
@@ -287,4 +309,28 @@ TEST_F(Commands, FtpOpensTheTransferDialogFromMenuAndToolBar)
     w.ftpAction()->trigger();
     EXPECT_EQ(shown, 2);
     EXPECT_FALSE(hasBox(QStringLiteral("Transfer"), QStringLiteral("This command is not available in this build.")));
+}
+
+TEST_F(Commands, MissionSelectionAndGridSurviveARestart)
+{
+    // No mission ever set: a run's area is handed on in its own UTM zone.
+    {
+        ImageViewer w;
+        EXPECT_EQ(w.GetCentralMeridian(), 0);
+        w.ReplaceDataSource(new CCindrelDspLog(w.coldCurve()), 1);
+        ASSERT_EQ(w.StartPass(600000.0, 4930000.0, 10, 90.0f, 2000.0f, QDateTime(QDate(2024, 7, 15), QTime(9, 5))), 1);
+        EXPECT_EQ(w.GetCentralMeridian(), -123);
+    }
+    // A mission selected in an earlier session is the current one at the
+    // next start, with its grid and ground elevation.
+    MissionRecord m = mission(QStringLiteral("Ridge"), -121.6f, 44.6f, -121.4f, 44.4f);
+    m.avgGndElev = 3281;
+    MissionStore::ReplaceAll({mission(QStringLiteral("Other"), -100.f, 40.f, -99.f, 39.f), m});
+    MissionStore::SetSelectedIndex(1);
+    ImageViewer w;
+    EXPECT_EQ(w.GetMissionName(), QStringLiteral("Ridge"));
+    EXPECT_EQ(w.GetTailNumber(), QStringLiteral("Ridge-tail"));
+    EXPECT_EQ(w.GetCentralMeridian(), -122);
+    EXPECT_NEAR(w.GetGroundElevation(), 1000.0, 0.1);
+    EXPECT_EQ(boxCount(), 0);
 }

@@ -294,22 +294,26 @@ TEST_F(Window, ToolBarStateTable)
     EXPECT_TRUE(w.isRecordArmed());
 }
 
-TEST_F(Window, CancelledReplayLeavesNoSourceAndPlayDoesNothing)
+TEST_F(Window, CancelledReplayLeavesNoSourceAndAToolBarThatSaysSo)
 {
-    ImageViewer w;
-    bool deleted = false;
-    auto *src = new FakeSource;
-    src->deleted = &deleted;
-    w.ReplaceDataSource(src, 1);
-    w.playAction()->setEnabled(true);
-    Notice::pushTextReply(QString());   // the file dialog is cancelled
-    w.OnFileReplay();
-    EXPECT_TRUE(deleted);
-    EXPECT_EQ(w.displaySource(), nullptr);
-    EXPECT_EQ(buttons(w), "10001");
-    w.doData();
-    EXPECT_EQ(buttons(w), "10001");
-    EXPECT_FALSE(w.processingTimer()->isActive());
+    // Cancelled while stopped and while playing: the source is gone, the
+    // timer stands and only the transfer button is offered.
+    for (const bool playing : {false, true}) {
+        ImageViewer w;
+        bool deleted = false;
+        auto *src = new FakeSource;
+        src->deleted = &deleted;
+        w.ReplaceDataSource(src, 1);
+        w.playAction()->setEnabled(true);
+        if (playing)
+            w.doData();
+        Notice::pushTextReply(QString());   // the file dialog is cancelled
+        w.OnFileReplay();
+        EXPECT_TRUE(deleted) << playing;
+        EXPECT_EQ(w.displaySource(), nullptr) << playing;
+        EXPECT_EQ(buttons(w), "00001") << playing;
+        EXPECT_FALSE(w.processingTimer()->isActive()) << playing;
+    }
 }
 
 TEST_F(Window, SetTechAndDeleteMissions)
@@ -530,7 +534,9 @@ TEST_F(Window, RunElevationExtractedForTheRecordedSwath)
     const QString folder = QDir::current().absoluteFilePath(QStringLiteral("elev-out"));
     QDir().mkpath(folder);
     // Nothing recorded since start-up: no area, no raster.
-    EXPECT_FALSE(w.ExtractRunElevation(folder));
+    // The raster is named by the log, as the rectifier looks for it.
+    const QString log = folder + QStringLiteral("/20240715_0905_Fire_1.plf");
+    EXPECT_FALSE(w.ExtractRunElevation(log));
 
     // One flat tile (1500 m) around 44.5 N 121.5 W.
     const double cell = 1.0 / 3600.0;
@@ -566,10 +572,10 @@ TEST_F(Window, RunElevationExtractedForTheRecordedSwath)
     ASSERT_EQ(w.StartPass(e0, n0, zone, 0.0f, 2000.0f, QDateTime(QDate(2024, 7, 15), QTime(9, 5))), 1);
     w.ReportSwathEdges(e0 - 2000, n0, e0 + 2000, n0, true);
     w.ReportSwathEdges(e0 - 2000, n0 + 3000, e0 + 2000, n0 + 3000, true);
-    ASSERT_TRUE(w.ExtractRunElevation(folder));
+    ASSERT_TRUE(w.ExtractRunElevation(log));
 
-    const QString raster = QDir(folder).filePath(w.recordingControl()->missionPrefix);
-    EXPECT_EQ(QFileInfo(raster).fileName(), QStringLiteral("20240715_0905_"));
+    const QString raster = folder + QStringLiteral("/20240715_0905_Fire");
+    EXPECT_TRUE(QFileInfo::exists(raster + QStringLiteral(".bil")));
     CBil out;
     ASSERT_TRUE(out.Open(raster));
     // The raster covers the swath's corners (about 2 km either side of
@@ -618,6 +624,9 @@ TEST_F(Window, InitializeDspHardwareOnTheSimulatedBoard)
         ASSERT_NE(w.displaySource(), nullptr);
         EXPECT_EQ(w.sourceType, 6);
         EXPECT_EQ(buttons(w), "10001");
+        // The operator is told the board is not the real one.
+        EXPECT_TRUE(w.windowTitle().endsWith(QStringLiteral("simulated board"))) << w.windowTitle().toStdString();
+        EXPECT_TRUE(w.statusText().startsWith(QStringLiteral("simulated board"))) << w.statusText().toStdString();
         // Only the start-up's own information boxes.
         for (const auto &r : Notice::records())
             EXPECT_EQ(r.kind, Notice::Kind::Information) << r.text.toStdString();

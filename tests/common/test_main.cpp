@@ -15,11 +15,34 @@ namespace testsupport {
 void setTempRoot(const QString &root);
 }
 
+// Sanitizer options built in, so no variable has to be exported by hand;
+// main also puts them into the environment for the programs tests start.
+#ifdef CINDREL_LSAN_OPTIONS
+extern "C" const char *__lsan_default_options()
+{
+    return CINDREL_LSAN_OPTIONS;
+}
+#endif
+#ifdef CINDREL_TSAN_OPTIONS
+extern "C" const char *__tsan_default_options()
+{
+    return CINDREL_TSAN_OPTIONS;
+}
+#endif
+
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef CINDREL_LSAN_OPTIONS
+    if (qEnvironmentVariableIsEmpty("LSAN_OPTIONS"))
+        qputenv("LSAN_OPTIONS", CINDREL_LSAN_OPTIONS);
+#endif
+#ifdef CINDREL_TSAN_OPTIONS
+    if (qEnvironmentVariableIsEmpty("TSAN_OPTIONS"))
+        qputenv("TSAN_OPTIONS", CINDREL_TSAN_OPTIONS);
+#endif
 
     QTemporaryDir temp(QDir::tempPath() + QStringLiteral("/cindrel-test-XXXXXX"));
     if (!temp.isValid())

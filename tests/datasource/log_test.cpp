@@ -264,6 +264,23 @@ TEST_F(LogFile, VersionDetectionBySize)
     EXPECT_EQ(CCindrelDspLog::VersionForSize(8560 * 3 + 100), 1);
     EXPECT_EQ(CCindrelDspLog::VersionForSize(8544 * 2 + 1), 1);
 
+    // A size both layouts fit: the one whose records make sense wins, in
+    // either direction.
+    for (int version : {2, 1}) {
+        std::vector<char> log;
+        const std::uint32_t count = version == 2 ? 1070 : 1069;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const auto rec = encode(*makeLine(i + 1), version);
+            log.insert(log.end(), rec.begin(), rec.end());
+        }
+        ASSERT_EQ(log.size(), 9150640u);
+        writeBytes("ambiguous.plf", log);
+        CCindrelDspLog amb(curve.get());
+        amb.OnFileOpen(path("ambiguous.plf"));
+        EXPECT_EQ(amb.GetFileVersion(), version);
+        EXPECT_EQ(replay(amb, false, 2000).size(), count);
+    }
+
     // An empty file: version 1, no line, the first cycle ends the replay.
     writeBytes("empty.plf", {});
     CCindrelDspLog empty(curve.get());

@@ -280,7 +280,7 @@ TEST(RecordingCrash, KilledRecorderLosesNoHandedLine)
     auto expect = std::make_unique<ScanLineRec>();
     ColdCurve curve;
 
-    for (int run = 0; run < 40 && total.elapsed() < 15000; ++run, ++runs) {
+    for (int run = 0; run < 100 && total.elapsed() < 30000; ++run, ++runs) {
         const QString drive = testsupport::workDir() + QStringLiteral("/crash%1").arg(run);
         QDir(drive).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(drive));
@@ -299,8 +299,9 @@ TEST(RecordingCrash, KilledRecorderLosesNoHandedLine)
             out += p.readAllStandardOutput();
         }
         ASSERT_TRUE(out.startsWith("open ")) << out.toStdString();
-        // Kill at a random moment: at once, or while ticks are running.
-        const int delayMs = int(rng() % 120);
+        // Kill at a random moment: at once, or while ticks are running
+        // (short runs, so a hundred moments fit in a few seconds).
+        const int delayMs = int(rng() % 60);
         if (delayMs > 5)
             QThread::msleep(static_cast<unsigned long>(delayMs));
         p.kill();   // SIGKILL

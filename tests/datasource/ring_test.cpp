@@ -318,3 +318,48 @@ TEST(RingThreads, ProducerConsumerNeverTearsALine)
     EXPECT_FALSE(failed);
     EXPECT_EQ(expected, kLines);
 }
+
+TEST(RingThreads, FireParametersChangedWhileLinesAreTestedNeverMix)
+{
+    // Two parameter sets whose fire pixels differ, and whose mixes (bMax of
+    // one with bMin or a0 of the other) give a third count: set A marks
+    // samples 1001..1679 by channel B alone, set B samples 0..499 by the
+    // channel A margin alone.
+    auto curve = std::make_unique<ColdCurve>();
+    curve->resetStartValues();
+    curve->setLockFlag(1);   // channel B < 0: every curve value stays 32768
+    CDspDataBuffer buf(curve.get());
+    buf.SetFireDetectParams(false, -1000, 32767, 0.0, 0.0, 0.0);
+    std::atomic<bool> stop{false};
+    std::thread gui([&] {
+        for (uint32_t n = 0; !stop.load(std::memory_order_relaxed); ++n) {
+            if (n % 2)
+                buf.SetFireDetectParams(true, 32767, -32768, 1.0, 2.0, -500.0);
+            else
+                buf.SetFireDetectParams(false, -1000, 32767, 0.0, 0.0, 0.0);
+        }
+    });
+    auto l = saneLine(0, 1);
+    int counts[2] = {0, 0};
+    for (uint32_t n = 0; n < 20000; ++n) {
+        l->lineIndex = n;
+        l->fireThreshold = 0;
+        for (int i = 0; i < SAMPLES_PER_LINE; ++i) {
+            l->chanB[i] = -2000 + i;
+            l->chanA[i] = -i;
+            l->pix[i] = 0;
+        }
+        EXPECT_TRUE(buf.AddLine(*l));
+        int fires = 0;
+        for (int j = 0; j < SAMPLES_PER_LINE; ++j)
+            fires += l->pix[j] == FIRE_PIXEL;
+        if (fires != 679 && fires != 500) {
+            ADD_FAILURE() << "line " << n << ": " << fires << " fire pixels";
+            break;
+        }
+        ++counts[fires == 500];
+    }
+    stop = true;
+    gui.join();
+    EXPECT_EQ(counts[0] + counts[1], 20000);
+}

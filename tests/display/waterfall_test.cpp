@@ -297,8 +297,7 @@ TEST_F(WaterFallTest, RunStartsAndStopsStripChartAndLog)
 
     // Run: the next tick creates the builder with the owner's map mode; the
     // builder registers the pass at the first line, opens the log and
-    // writes that line. The other lines of that tick are not logged: the
-    // waterfall's own recording flag follows only at the next tick.
+    // writes that line; the other lines of that tick follow it into the log.
     owner.runRequested = true;
     owner.mapMode = false;
     tick(lines(10, 3));
@@ -307,12 +306,12 @@ TEST_F(WaterFallTest, RunStartsAndStopsStripChartAndLog)
     EXPECT_EQ(wf->stripChart()->parent(), &owner.parentObject);
     EXPECT_EQ(owner.passNumber, 1);
     EXPECT_EQ(owner.logCalls, QStringList({"open"}));
-    EXPECT_FALSE(wf->recording());
-    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10}));
+    EXPECT_TRUE(wf->recording());
+    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10, 11, 12}));
 
     tick(lines(13, 2));
     EXPECT_TRUE(wf->recording());
-    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10, 13, 14}));
+    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10, 11, 12, 13, 14}));
 
     // Stop Run: the owner drops runRequested and logOpen; the next tick
     // finishes the builder and closes the log.
@@ -324,7 +323,7 @@ TEST_F(WaterFallTest, RunStartsAndStopsStripChartAndLog)
     EXPECT_FALSE(wf->recording());
     EXPECT_EQ(owner.logCalls, QStringList({"open", "close"}));
     EXPECT_EQ(owner.endPasses, 1);
-    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10, 13, 14}));
+    EXPECT_EQ(owner.written, std::vector<std::uint32_t>({10, 11, 12, 13, 14}));
     EXPECT_TRUE(owner.parentObject.children().isEmpty());
 
     // A second run is a new pass with a new log.

@@ -205,6 +205,10 @@ TEST(BilSafeOpen, ShortFilesAbsurdAndOverflowingSizesFail)
         "NCOLS -3\nNROWS 2\n",
         "NCOLS 3\nNROWS -2\n",
         "NCOLS 3\nNROWS 2\nNBANDS -1\n",
+        // No bands, or a key without digits: never read as 0.
+        "NCOLS 3\nNROWS 2\nNBANDS 0\n",
+        "NCOLS 3\nNROWS 2\nNBANDS x\n",
+        "NCOLS\nNROWS 2\n",
         "NCOLS 99999999999\nNROWS 2\n",
         // Products that do not fit 32 bits (nor, the last, 64 bits).
         "NCOLS 2000000000\nNROWS 2000000000\nNBITS 16\n",
@@ -542,6 +546,16 @@ TEST(BilWindow, RefusesMismatchesAndClipsAtTheDestinationEdge)
 
     src.SetWindow(1, 1, 1, 2);   // empty
     EXPECT_TRUE(src.CopyWindowInto(dst));
+
+    // Rows of several bands are not copied (also into a raster of as many).
+    CBil bands, bands2;
+    for (CBil *b : {&bands, &bands2}) {
+        b->SetDimensions(4, 3, 2, Int16);
+        b->SetGeoReference(2.0, 3.0, 0, 0, 11.0, 29.0, 0, 0.0, 1);
+        ASSERT_TRUE(b->Allocate());
+    }
+    bands.SetWindow(0, 0, 4, 3);
+    EXPECT_FALSE(bands.CopyWindowInto(bands2));
 }
 
 // --------------------------------------------------------- write / open
@@ -658,6 +672,13 @@ TEST(BilWrite, FailureLeavesNoPartialTrio)
 
     // Nothing can be written into a missing folder.
     EXPECT_FALSE(w.Write(dataName("no/such/folder/x")));
+
+    // A header that cannot be written fails the whole trio.
+    const QString h = dataName("nohdr");
+    ASSERT_TRUE(QDir().mkpath(h + ".hdr"));
+    EXPECT_FALSE(w.Write(h));
+    EXPECT_FALSE(QFileInfo::exists(h + ".bil"));
+    EXPECT_FALSE(QFileInfo::exists(h + ".blw"));
 }
 
 TEST(BilStorage, HeaderGrownPastItsDataIsNeverRead)

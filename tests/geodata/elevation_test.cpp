@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -253,23 +254,70 @@ TEST_F(Elevation, TwoDegreeLimitAndMissingBoundaryFile)
     EXPECT_TRUE(QFileInfo::exists(out("fits.bil")));
 }
 
-TEST_F(Elevation, UnreadableOrShortTilesLeaveZeros)
+TEST_F(Elevation, UnreadableOrShortTilesFailTheExtraction)
 {
-    // Tile 1 is listed but its files are missing.
+    // A listed tile that cannot be read would leave sea level in the
+    // raster: the extraction fails, says which tile, and writes nothing.
     const std::vector<TileLayout> listed{{1, -121.0, 46.0, -120.75, 45.75}};
     writeBoundaries(listed);
     CElevationData e;
-    EXPECT_TRUE(e.ExtractArea(-120.9, 45.9, -120.85, 45.85, out("missing")));
-    EXPECT_EQ(e.TilesRead(), 1);
+    EXPECT_FALSE(e.ExtractArea(-120.9, 45.9, -120.85, 45.85, out("missing")));
+    EXPECT_TRUE(e.LastError().contains("tile 1")) << e.LastError().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out("missing.hdr")));
 
-    // A tile smaller than its listed box fails its window; its cells stay 0.
+    // A tile smaller than its listed box.
     const TileLayout small{1, -121.0, 46.0, -120.875, 45.875};
     writeTile(small, kArcSec);
     CElevationData f;
-    ASSERT_TRUE(f.ExtractArea(-120.9, 45.9, -120.85, 45.85, out("small")));
+    EXPECT_FALSE(f.ExtractArea(-120.9, 45.9, -120.85, 45.85, out("small")));
+    EXPECT_FALSE(QFileInfo::exists(out("small.hdr")));
+}
+
+TEST_F(Elevation, BoundaryLinesInAnyOrderAndTilesOfAnotherCellSize)
+{
+    // Tile 2 listed before tile 1: both count.
+    const std::vector<TileLayout> tiles{{2, -120.75, 46.0, -120.5, 45.75}, {1, -121.0, 46.0, -120.75, 45.75}};
+    for (const TileLayout &t : tiles)
+        writeTile(t, kArcSec);
+    writeBoundaries(tiles);
+    CElevationData e;
+    EXPECT_EQ(e.TileCount(), 2);
+    ASSERT_TRUE(e.ExtractArea(-120.8, 45.9, -120.7, 45.85, out("both")));
+    EXPECT_EQ(e.TilesRead(), 2);
+    checkOutput(out("both"), tiles, kArcSec);
+
+    // A two arc-second tile inside a one arc-second box: output cells on a
+    // tile centre take its sample, the others lie between their neighbours.
+    const TileLayout coarse{1, -121.0, 46.0, -120.75, 45.75};
+    QDir(cindrel::mapCDrivePath("C:\\demdata")).removeRecursively();
+    writeTile(coarse, kTwoArcSec);
+    writeBoundaries({coarse});
+    CElevationData c;
+    ASSERT_TRUE(c.ExtractArea(-120.9, 45.9, -120.89, 45.89, out("coarse")));
     CBil o;
-    ASSERT_TRUE(o.Open(out("small")));
-    double mn, mx, mean;
-    ASSERT_TRUE(o.ComputeStatistics(&mn, &mx, &mean));
-    EXPECT_EQ(mx, 0);
+    ASSERT_TRUE(o.Open(out("coarse")));
+    int onCentre = 0, bad = 0;
+    for (int r = 0; r < o.GetNRows(); ++r)
+        for (int col = 0; col < o.GetNCols(); ++col) {
+            double v;
+            ASSERT_TRUE(o.GetValue(col, r, 0, &v));
+            const long long gx = std::llround((o.GetULXMap() + col * kArcSec) / kArcSec);
+            const long long gy = std::llround((o.GetULYMap() - r * kArcSec) / kArcSec);
+            // Tile cells around the output centre (2 arc-second indices).
+            const long long x0 = gx >= 0 ? gx / 2 : -((1 - gx) / 2), y0 = gy >= 0 ? gy / 2 : -((1 - gy) / 2);
+            if (gx % 2 == 0 && gy % 2 == 0) {
+                ++onCentre;
+                bad += v != code(x0, y0);
+                continue;
+            }
+            double lo = 1e9, hi = -1e9;
+            for (long long dx = 0; dx <= 1; ++dx)
+                for (long long dy = 0; dy <= 1; ++dy) {
+                    lo = std::min(lo, double(code(x0 + dx, y0 + dy)));
+                    hi = std::max(hi, double(code(x0 + dx, y0 + dy)));
+                }
+            bad += !(v >= lo - 0.5 && v <= hi + 0.5);
+        }
+    EXPECT_GT(onCentre, 100);
+    EXPECT_EQ(bad, 0);
 }

@@ -348,6 +348,23 @@ TEST(Mosaic, DamagedOrMissingInputsNeverCrashOrReportSuccess)
         EXPECT_FALSE(m.Saved());
         EXPECT_FALSE(m.Error().isEmpty());
     }
+
+    // Finite but absurd model transforms (a few rows of a damaged header):
+    // no meridian is made up from them, no picture claimed.
+    for (double scale : {1e300, 1e12, -1e9}) {
+        SCOPED_TRACE(scale);
+        QByteArray t("II\x2a\0\x08\0\0\0\x01\0", 10);
+        t += QByteArray("\xd8\x85\x0c\0\x10\0\0\0\x1a\0\0\0", 12);   // 34264 at 26
+        t += QByteArray(4, '\0');
+        const double m[16] = {scale, 0, 0, scale, 0, -scale, 0, -scale, 0, 0, 0, 0, 0, 0, 0, 1};
+        t += QByteArray(reinterpret_cast<const char *>(m), sizeof m);
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir);
+        put(QStringLiteral("C_1_ortho.tif"), t + QByteArray(3 * 1728, '\x80'));
+        CMosaic c(dir + QStringLiteral("/C_1.plf"));
+        EXPECT_FALSE(c.Saved());
+        EXPECT_FALSE(c.Error().isEmpty());
+    }
 }
 
 TEST(Mosaic, MapLinesMarkTheirVerticesOnly)

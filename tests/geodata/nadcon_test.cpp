@@ -89,20 +89,29 @@ TEST_F(Nadcon, GridNodesSitOnWholeMultiplesWithoutHalfCell)
     EXPECT_NEAR(lon, -151.0, 1e-12);
 }
 
-TEST_F(Nadcon, OutsideAndLastColumnComeBackUnchanged)
+TEST_F(Nadcon, EdgeCellsShiftAndOutsideComesBackUnchanged)
 {
+    // 0.2 degree west everywhere (720 arc-seconds), 5 arc-seconds north.
     writeGrid("AlaskaLatShift", [](double, double) { return 5.0; });
-    writeGrid("AlaskaLonShift", [](double, double) { return 5.0; });
+    writeGrid("AlaskaLonShift", [](double, double) { return 720.0; });
     CNadcon n;
-    double lat = 0, lon = 0;
-    n.ShiftToGridDatum(45.0, -120.0, &lat, &lon);
-    EXPECT_EQ(lat, 45.0);
-    EXPECT_EQ(lon, -120.0);
-    EXPECT_EQ(n.LastPassCount(), 1);
-    // The grid's last column (150 W) has no east neighbour.
-    n.ShiftToGridDatum(61.1, -150.0, &lat, &lon);
-    EXPECT_EQ(lat, 61.1);
-    EXPECT_EQ(lon, -150.0);
+    const double dLat = -5.0 / 3600, dLon = 0.2;
+    struct Case {
+        double lat, lon;
+        bool shifted;
+    } cases[] = {
+        {45.0, -120.0, false},     // far outside
+        {61.1, -149.8, false},     // east of the last column's cells
+        {61.1, -150.0, true},      // on the last column's nodes
+        {61.1, -150.1, true},      // the estimate steps off the grid's east edge
+        {61.02, -151.0, true},     // in the last row's outer half cell
+    };
+    for (const Case &c : cases) {
+        double lat = 0, lon = 0;
+        EXPECT_TRUE(n.ShiftToGridDatum(c.lat, c.lon, &lat, &lon));
+        EXPECT_NEAR(lat, c.shifted ? c.lat + dLat : c.lat, 1e-9) << c.lat << " " << c.lon;
+        EXPECT_NEAR(lon, c.shifted ? c.lon + dLon : c.lon, 1e-9) << c.lat << " " << c.lon;
+    }
 }
 
 TEST_F(Nadcon, DivergingShiftsStopAfterTenPasses)

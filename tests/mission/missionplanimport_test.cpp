@@ -152,7 +152,7 @@ TEST_F(MissionPlanImportTest, OneRequestStoresEveryKey)
     EXPECT_EQ(m.logPath, QStringLiteral("C:\\CindrelData"));
     EXPECT_EQ(m.irTech, QStringLiteral("Robin"));
     EXPECT_EQ(m.tailNum, QStringLiteral("N321"));
-    EXPECT_EQ(m.avgGndElev, 10000);
+    EXPECT_EQ(m.avgGndElev, 0);   // the plan gives none: none is made up
     EXPECT_EQ(m.chgBox, 0);
     EXPECT_EQ(m.makeVrml, 0);
     EXPECT_EQ(m.showBox, 1);
@@ -241,6 +241,7 @@ TEST_F(MissionPlanImportTest, ReversedEdgesAreExchangedWithTheirValues)
 TEST_F(MissionPlanImportTest, RefusedRequestsAreCountedAndSkipped)
 {
     storeMissions(3);
+    MissionStore::SetSelectedIndex(2);
     const QString path = writeFile(
         QStringLiteral("bad.xml"),
         plan("<request><p-number>P1</p-number><north>45.5</north><south>45.25</south>"
@@ -260,16 +261,29 @@ TEST_F(MissionPlanImportTest, RefusedRequestsAreCountedAndSkipped)
     ASSERT_EQ(parse.size(), 7);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(parse[i].kind, Notice::Kind::Critical) << i;
+    // Each refusal names the request, the edge text refused and why.
     EXPECT_EQ(parse[1].text, QStringLiteral("can't write this mission to the registry required data missing, ie "
-                                            "mission name Near_Zero, box coords 0 120 0 121, enter it by hand"));
-    EXPECT_TRUE(parse[0].text.contains(QStringLiteral("mission name , box coords 45 120 45 121")));
-    EXPECT_TRUE(parse[3].text.contains(QStringLiteral("Words")));
+                                            "mission name Near_Zero, box coords 0 120 0 121, enter it by hand "
+                                            "(north edge \"0.5\" has 0 whole degrees; south edge \"0.25\" has 0 "
+                                            "whole degrees)"));
+    const struct {
+        int index;
+        const char *why;
+    } refusals[] = {{0, "(no mission name)"},
+                    {2, "(no mission name)"},
+                    {3, "(north edge \"north\" is not a decimal number of degrees)"},
+                    {4, "(north edge \"95.5\" lies outside -90..90)"},
+                    {5, "(north edge missing; south edge missing; east edge missing; west edge missing)"}};
+    for (const auto &r : refusals)
+        EXPECT_TRUE(parse[r.index].text.endsWith(QLatin1String(r.why))) << parse[r.index].text.toStdString();
     EXPECT_TRUE(parse[4].text.contains(QStringLiteral("Too_Far")));
     EXPECT_EQ(parse[6].kind, Notice::Kind::Information);
     EXPECT_EQ(parse[6].text, QStringLiteral("Added 1 mission to the registry; 6 failures"));
 
     ASSERT_EQ(MissionStore::Count(), 1);
     EXPECT_EQ(MissionStore::Read(0).name, QStringLiteral("Good"));
+    // The selection of the longer list now names the one mission left.
+    EXPECT_EQ(MissionStore::SelectedIndex(), 0);
 }
 
 TEST_F(MissionPlanImportTest, AnImportReplacesTheListOrLeavesItAlone)

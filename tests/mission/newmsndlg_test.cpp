@@ -158,7 +158,7 @@ TEST_F(NewMsnDlgTest, ShowsTheStoredMissionsAndSelection)
 
     QSpinBox *sb = child<QSpinBox>(d, "sbGrndElev");
     EXPECT_EQ(sb->minimum(), -1000);
-    EXPECT_EQ(sb->maximum(), 25000);
+    EXPECT_EQ(sb->maximum(), 20400);
     EXPECT_EQ(sb->singleStep(), 100);
     for (const char *name : {"bgNorth", "bgSouth", "bgEast", "bgWest"})
         EXPECT_NE(d.findChild<QButtonGroup *>(QLatin1String(name)), nullptr) << name;
@@ -173,13 +173,14 @@ TEST_F(NewMsnDlgTest, ShowsTheStoredMissionsAndSelection)
     EXPECT_EQ(child<QLineEdit>(d, "leMsnName")->text(), QStringLiteral("Alpha"));
 }
 
-TEST_F(NewMsnDlgTest, OutOfRangeSelectionLeavesNothingCurrent)
+TEST_F(NewMsnDlgTest, StaleSelectionFallsOnTheLastMission)
 {
+    // A selection left from a longer list (an import shrank it).
     storeTwo();
     MissionStore::SetSelectedIndex(5);
     NewMsnDlg d;
-    EXPECT_EQ(d.GetCurrentMission(), -1);
-    EXPECT_EQ(noticesTitled(QStringLiteral("New Mission")), 1);
+    EXPECT_EQ(d.GetCurrentMission(), 1);
+    EXPECT_EQ(noticesTitled(QStringLiteral("New Mission")), 0);
 }
 
 TEST_F(NewMsnDlgTest, EditsAreWrittenToTheStoreAtOnce)

@@ -5,6 +5,7 @@
 #include "mission/ancillary.h"
 #include "mission/ftpxferdlg.h"
 
+#include "platform/settingskeys.h"
 #include "platform/notice.h"
 #include "platform/paths.h"
 #include "tests/common/testsupport.h"
@@ -178,7 +179,7 @@ TEST_F(Transfer, FormAndFoldersFromTheSettings)
 {
     {
         QSettings s;
-        s.setValue(QStringLiteral("LastUsed/LogPath"), data);
+        s.setValue(SettingsKey::LogPath, data);
         s.setValue(QStringLiteral("LastUsed/FtpDestPath"), QStringLiteral("C:\\zips"));
     }
     FTPXferDlg d;
@@ -195,7 +196,7 @@ TEST_F(Transfer, FormAndFoldersFromTheSettings)
 
 TEST_F(Transfer, MissionsAreTheBaseNamesOfTheRasters)
 {
-    QSettings().setValue(QStringLiteral("LastUsed/LogPath"), data);
+    QSettings().setValue(SettingsKey::LogPath, data);
     {
         FTPXferDlg d;
         EXPECT_TRUE(d.ListedMissions().isEmpty());
@@ -221,7 +222,7 @@ TEST_F(Transfer, OkHandsTheFirstSelectedMissionToTheScriptOnce)
 {
     for (const char *m : {"a1", "b2", "c3", "d4"})
         touch(QString::fromLatin1(m) + QStringLiteral(".bil"));
-    QSettings().setValue(QStringLiteral("LastUsed/LogPath"), data);
+    QSettings().setValue(SettingsKey::LogPath, data);
     {
         FTPXferDlg d;
         list(d)->item(3)->setSelected(true);
@@ -260,7 +261,7 @@ TEST_F(Transfer, BrowsingChoosesAndStoresTheFolders)
     Notice::pushTextReply(data);
     click(d, "cindrelDataDir_pb");
     EXPECT_EQ(d.ListedMissions(), QStringList({QStringLiteral("fireA")}));
-    EXPECT_EQ(QSettings().value(QStringLiteral("LastUsed/LogPath")).toString(), QDir::toNativeSeparators(data));
+    EXPECT_EQ(QSettings().value(SettingsKey::LogPath).toString(), QDir::toNativeSeparators(data));
     ASSERT_EQ(Notice::count(), 1);
     EXPECT_EQ(Notice::last().kind, Notice::Kind::Directory);
 
@@ -277,7 +278,7 @@ TEST_F(Transfer, BrowsingChoosesAndStoresTheFolders)
     edit->setText(testsupport::workDir());
     emit edit->editingFinished();
     EXPECT_TRUE(d.ListedMissions().isEmpty());
-    EXPECT_EQ(QSettings().value(QStringLiteral("LastUsed/LogPath")).toString(), testsupport::workDir());
+    EXPECT_EQ(QSettings().value(SettingsKey::LogPath).toString(), testsupport::workDir());
 }
 
 } // namespace

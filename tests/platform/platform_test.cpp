@@ -1,10 +1,14 @@
 #include "platform/notice.h"
 #include "platform/paths.h"
+#include "common/testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QRegularExpression>
 
 #include <thread>
 
@@ -74,4 +78,37 @@ TEST(NoticeLayer, WorkerThreadBoxesNeverBlock)
     EXPECT_EQ(reply, QMessageBox::No);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(file.isEmpty());
+}
+
+// A settings key spelled out anywhere but in the one list of keys is a key
+// that can drift from its twin (a data folder read under one spelling and
+// written under another).
+TEST(SettingsKeys, SpelledOnlyInTheListOfKeys)
+{
+    const QString root = testsupport::sourceDir();
+    const QRegularExpression literal(QStringLiteral("\"(LastUsed|Center)/[A-Za-z_0-9]+\"|\"MsnList\""));
+    QStringList offenders;
+    for (const char *folder : {"app", "datasource", "display", "dsp", "geodata", "map", "mission", "ortho",
+                               "platform", "stripchart", "tools"}) {
+        QDirIterator it(root + QLatin1Char('/') + QLatin1String(folder), {QStringLiteral("*.cpp"), QStringLiteral("*.h")},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            if (path.endsWith(QStringLiteral("platform/settingskeys.h")))
+                continue;
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            int n = 0;
+            for (const QByteArray &raw : f.readAll().split('\n')) {
+                ++n;
+                QString line = QString::fromUtf8(raw);
+                const int comment = line.indexOf(QStringLiteral("//"));
+                if (comment >= 0)
+                    line.truncate(comment);
+                if (line.contains(literal))
+                    offenders << QStringLiteral("%1:%2").arg(path).arg(n);
+            }
+        }
+    }
+    EXPECT_TRUE(offenders.isEmpty()) << offenders.join(QLatin1Char('\n')).toStdString();
 }

@@ -1,0 +1,50 @@
+// DSP boot file readers: a DSP program (ELF) or an FPGA image of any
+// content loaded into the simulated board. Input: one byte choosing the
+// reader (even: program for core byte/2 % 3, odd: FPGA image), then the
+// file's bytes.
+#include "dsp/boardaccess.h"
+#include "dsp/dspboot.h"
+#include "dsp/dspconsole.h"
+#include "dsp/dsptiming.h"
+#include "dsp/simboard.h"
+#include "fuzz/fuzzsupport.h"
+
+#include <QFile>
+
+#include <memory>
+
+namespace {
+std::shared_ptr<SimBoard> gBoard;
+std::unique_ptr<BoardAccess> gAccess;
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzzsupport::init();
+    dsptiming::setScale(0.0);
+    dspconsole::startCapture();
+    gBoard = std::make_shared<SimBoard>(SimBoardConfig());
+    gAccess = std::make_unique<BoardAccess>(std::make_unique<SimDriverChannel>(gBoard));
+    if (gAccess->Open() != 0)
+        std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    const std::string path = (fuzzsupport::workDir() + QStringLiteral("/boot.bin")).toStdString();
+    if (!fuzzsupport::writeFile(QString::fromStdString(path), data + 1, size - 1))
+        return 0;
+    try {
+        if (data[0] & 1)
+            dspboot::configureFPGA_GPIO(*gAccess, path);
+        else
+            dspboot::loadEABI(*gAccess, path, (data[0] >> 1) % 3);
+    } catch (const DspBootError &) {
+        // A refused file is the expected outcome of most inputs.
+    }
+    dspconsole::takeCapture();   // drop the captured progress text
+    return 0;
+}

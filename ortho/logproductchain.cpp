@@ -1,0 +1,155 @@
+#include "ortho/logproductchain.h"
+
+#include "datasource/ccindreldsplog.h"
+#include "datasource/firelimits.h"
+#include "datasource/cutmconverter.h"
+#include "geodata/celevationdata.h"
+#include "geodata/cmosaic.h"
+#include "geodata/desmoke.h"
+#include "mission/ancillary.h"
+#include "ortho/crectifiedstripchart.h"
+#include "platform/settingskeys.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+QString LogOutcome::Summary() const
+{
+    const QString name = QFileInfo(path).fileName();
+    if (Succeeded())
+        return QStringLiteral("%1: %2 products, mosaic %3")
+            .arg(name)
+            .arg(products.size())
+            .arg(mosaicSaved ? QStringLiteral("written") : QStringLiteral("not written"));
+    return QStringLiteral("%1: no products - %2").arg(name, reason);
+}
+
+bool LogProductChain::RunAreaBox(const LogJob &v, double *west, double *north, double *east, double *south)
+{
+    // An area never grown keeps its start values (9.99e99 / -9.99e99):
+    // converting those would ask for elevation of a meaningless box.
+    const double xs[4] = {v.easting1, v.easting2, v.easting2, v.easting1};
+    const double ys[4] = {v.northing1, v.northing1, v.northing2, v.northing2};
+    for (int i = 0; i < 4; ++i)
+        if (!std::isfinite(xs[i]) || !std::isfinite(ys[i]) || std::fabs(xs[i]) > 1e8 || std::fabs(ys[i]) > 1e8)
+            return false;
+    // The grid needs its meridian: 0 would read the area in no zone at all.
+    if (v.centralMeridian == 0)
+        return false;
+    CUtmConverter converter;
+    converter.SetCentralMeridian(v.centralMeridian);
+    double w = 1e9, e = -1e9, n = -1e9, s = 1e9;
+    for (int i = 0; i < 4; ++i) {
+        double lat = 0.0, lon = 0.0;
+        converter.UtmToLatLon(ys[i], xs[i], 0, &lat, &lon, 2);
+        if (!std::isfinite(lat) || !std::isfinite(lon))
+            return false;
+        w = std::min(w, lon);
+        e = std::max(e, lon);
+        n = std::max(n, lat);
+        s = std::min(s, lat);
+    }
+    *west = w;
+    *north = n;
+    *east = e;
+    *south = s;
+    return true;
+}
+
+LogOutcome LogProductChain::Run(const LogJob &job) const
+{
+    LogOutcome result;
+    result.path = job.logPath;
+    const QFileInfo info(job.logPath);
+    const QString base = info.baseName();
+
+    // A log that is gone or unreadable (moved by the operator, a name
+    // queued twice) has nothing to desmoke, rectify or announce.
+    if (!info.isFile() || !info.isReadable()) {
+        result.logMissing = true;
+        result.status = LogOutcome::Status::LogMissing;
+        result.reason = QStringLiteral("the log cannot be read");
+        return result;
+    }
+
+    // 1-2. The run's elevation raster, unless the caller made it; its name
+    // is the one the rectifier opens beside the log.
+    const QString elevationName = CCindrelDspLog::ElevationFileName(job.logPath);
+    if (!job.elevationReady) {
+        double west = 0.0, north = 0.0, east = 0.0, south = 0.0;
+        if (elevationName.isEmpty() || !RunAreaBox(job, &west, &north, &east, &south)) {
+            result.elevationFailed = true;
+            result.status = LogOutcome::Status::NoRunArea;
+            result.reason = QStringLiteral("no run area to extract elevation data for");
+            return result;
+        }
+        CElevationData extractor;
+        const bool ok = extractor.ExtractArea(west, north, east, south, elevationName);
+        // An area no tile meets is "extracted" without a file being written.
+        if (!ok || !QFileInfo::exists(elevationName)) {
+            result.elevationFailed = true;
+            result.status = LogOutcome::Status::NoElevation;
+            result.reason = !ok ? QStringLiteral("the elevation data of the run area could not be extracted")
+                                : QStringLiteral("no elevation tile covers the run area");
+            return result;
+        }
+        result.elevationExtracted = true;
+    }
+
+    // 3-4. Fire pixels recomputed and desmoked with the stored parameters.
+    {
+        QSettings settings;
+        const double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
+        const double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
+        const double a0 = settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();
+        const int fireLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong());
+        const int coldLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
+        // A failed run leaves the log as recorded; the products are then
+        // made from the fire pixels of the flight.
+        result.desmoke = DesmokeLog(job.logPath, a2, a1, a0, fireLimit, coldLimit, curve, nullptr);
+    }
+
+    // 5. The ortho products, into the log's folder.
+    {
+        auto log = std::make_unique<CCindrelDspLog>(curve);
+        log->OnFileOpen(job.logPath);
+        auto rectifier = std::make_unique<CRectifiedStripChart>(log.get());
+        rectifier->SetOutputDirectory(info.absolutePath());
+        rectifier->SetProductVersion(job.productVersion);
+        rectifier->SetTailNumber(job.tailNumber);
+        rectifier->SetTechName(job.techName);
+        rectifier->Process(QString());
+        result.outcome = int(rectifier->GetOutcome());
+        result.products = rectifier->Products();
+        rectifier.reset();
+        log->Close();
+    }
+    const auto outcome = CRectifiedStripChart::Outcome(result.outcome);
+    if (outcome == CRectifiedStripChart::Produced) {
+        result.status = LogOutcome::Status::ProductsWritten;
+    } else if (outcome == CRectifiedStripChart::NoElevation) {
+        result.status = LogOutcome::Status::NoElevation;
+        result.reason = QStringLiteral("no elevation data for the run (%1 missing)")
+                            .arg(QFileInfo(elevationName).fileName());
+    } else {
+        result.status = LogOutcome::Status::RectifierFailed;
+        result.reason = QStringLiteral("rectifier failed: %1").arg(CRectifiedStripChart::OutcomeText(outcome));
+    }
+
+    // 6. The mission mosaic, rebuilt from every pass in the folder (also
+    // when this run produced nothing: earlier passes still make it).
+    {
+        auto mosaic = std::make_unique<CMosaic>(job.logPath);
+        result.mosaicSaved = mosaic->Saved();
+        result.mosaicPath = mosaic->OutputPath();
+    }
+
+    // 7. The site's script hears of the finished log.
+    result.script = RunAncillary(1, QStringList{base});
+    return result;
+}

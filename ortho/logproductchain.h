@@ -1,0 +1,78 @@
+#pragma once
+// What becomes of a flight log once its run has ended: the run's elevation
+// raster (unless the caller made it), the fire pixels recomputed and
+// desmoked with the stored detection parameters, the ortho products beside
+// the log, the mission mosaic and heat points of the log's folder, and the
+// site's "int" script with the log's base name.
+//
+// Plain and free of widgets: the orthorectify worker runs it on its own
+// thread, the command-line tool and the checks call it directly. Every run
+// ends with a LogOutcome that says which products were written, or why
+// none were, in words the operator can act on.
+//
+//   LogJob job;
+//   job.logPath = "/data/20240715_1432_Demo_1.plf";
+//   job.SetRunArea(x1, y1, x2, y2, -121);     // or job.elevationReady = true
+//   const LogOutcome outcome = LogProductChain(curve).Run(job);
+//   if (!outcome.Succeeded()) show(outcome.reason);
+#include <QString>
+#include <QStringList>
+
+class ColdCurve;
+
+// One log and the values it is processed with.
+struct LogJob {
+    QString logPath;
+    QString productVersion;
+    QString tailNumber;
+    QString techName;
+    // The run area in the grid of centralMeridian (two eastings, two
+    // northings); an area never set keeps 9.99e99 / -9.99e99.
+    double easting1 = 9.99e99, northing1 = 9.99e99;
+    double easting2 = -9.99e99, northing2 = -9.99e99;
+    int centralMeridian = 0;   // signed whole degrees, west negative
+    // The caller made the elevation raster: the chain does not extract it.
+    bool elevationReady = false;
+};
+
+struct LogOutcome {
+    enum class Status {
+        ProductsWritten,   // the ortho products of the run are on disk
+        LogMissing,        // no readable log: nothing was done
+        NoRunArea,         // no area to extract elevation for: skipped
+        NoElevation,       // no elevation data for the run: no products
+        RectifierFailed,   // the rectifier wrote nothing (reason says why)
+    };
+    Status status = Status::LogMissing;
+    QString path;
+    // Why no products were written (empty when they were).
+    QString reason;
+
+    bool logMissing = false;         // no readable log
+    bool elevationExtracted = false; // the chain extracted the raster itself
+    bool elevationFailed = false;    // no raster could be made: the file was skipped
+    int desmoke = -1;                // DesmokeLog result (0 ok, -1 failed / not run)
+    int outcome = 0;                 // CRectifiedStripChart::Outcome (NotRun when not rectified)
+    QStringList products;            // product files written
+    bool mosaicSaved = false;        // the mission mosaic was written
+    QString mosaicPath;
+    int script = 0;                  // RunAncillary result (1 ran, 0 not started / not run)
+
+    bool Succeeded() const { return status == Status::ProductsWritten; }
+    // One line for the operator: "<log>: 6 products, mosaic written" or
+    // "<log>: no products - <reason>".
+    QString Summary() const;
+};
+
+class LogProductChain {
+public:
+    explicit LogProductChain(ColdCurve *curve) : curve(curve) {}
+    LogOutcome Run(const LogJob &job) const;
+
+    // The latitude/longitude box (west, north, east, south) of the job's run
+    // area. False for an area that was never set or is not a finite box.
+    static bool RunAreaBox(const LogJob &job, double *west, double *north, double *east, double *south);
+
+private:
+    ColdCurve *curve;
+};
