@@ -181,8 +181,10 @@ TEST(DetectionMeasure, DesmokeKeepsEveryFireReDetectionFound)
     EXPECT_GE(autoTotal.found, std::ceil(0.85 * autoTotal.sightings));
 }
 
-// The figures the operator's settings must reach; not yet reached (see
-// the figures printed above): left disabled until the fire test is mended.
+// The figures the operator's settings must reach. Not yet reached: the
+// false clusters left are hot ground warmer than the first seconds of the
+// pass (Auto* puts the fire limit 200 counts above their hottest line) and
+// lone noise pixels above the Auto* fire threshold, which desmoke keeps.
 TEST(DetectionMeasure, DISABLED_OperatorsAutoSettingsKeepTheFires)
 {
     DetectionFigures autoTotal, defaultTotal;
