@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "dsp/channelselect.h"
 #include "platform/identity.h"
+#include "platform/settingskeys.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -14,10 +15,10 @@ int main(int argc, char *argv[])
     // The simulated board only when asked for (the demo start-up does).
     dspdrv::setSimulatedBoardRequested(
         app.arguments().contains(QLatin1String(dspdrv::kSimulatedBoardOption))
-        || QSettings().value(QLatin1String(dspdrv::kSimulatedBoardSetting), false).toBool());
+        || QSettings().value(SettingsKey::SimulatedBoard, false).toBool());
 
     auto *window = new ImageViewer;
-    window->showMaximized();
+    cindrel::showMainWindow(window);
     const int rc = app.exec();
     delete window;
     return rc;

@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
+#include <algorithm>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -196,8 +199,11 @@ QDateTime CCindrelDspLog::DateTimeFromFileName(const QString &path)
 
 QString CCindrelDspLog::ElevationFileName(const QString &path)
 {
+    // Only an "_" of the file name separates the run number: one in a folder
+    // name would name a raster outside the log's folder.
+    const int slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     const int cut = path.lastIndexOf(QLatin1Char('_'));
-    if (cut < 0)
+    if (cut < 0 || cut < slash)
         return QString();
     return path.left(cut) + QStringLiteral(".bil");
 }
@@ -324,6 +330,47 @@ bool CCindrelDspLog::DoNextFwdCycle(int, bool, bool fireTest)
     }
     newLineCount = buffer->TakeNewLineCount();
     return !got;
+}
+
+int CCindrelDspLog::DoNextFwdCycles(int count, bool fireTest)
+{
+    int read = 0;
+    while (read < count && ReadLogRec()) {
+        if (fireTest)
+            buffer->AddLine(*currentRec);
+        else
+            buffer->StoreLine(*currentRec);
+        ++read;
+    }
+    newLineCount = buffer->TakeNewLineCount();
+    return read;
+}
+
+bool CCindrelDspLog::SeekRecord(std::uint32_t record)
+{
+    const qint64 size = RecordSize(fileVersion);
+    if (!readFile.isOpen() || size <= 0)
+        return false;
+    record = std::min(record, RecordCount());
+    if (!readFile.seek(qint64(record) * size))
+        return false;
+    recordsRead = record;
+    replayEnded = false;
+    return true;
+}
+
+std::uint32_t CCindrelDspLog::RecordCount() const
+{
+    const qint64 size = RecordSize(fileVersion);
+    if (!readFile.isOpen() || size <= 0)
+        return 0;
+    return std::uint32_t(std::min<qint64>(readFile.size() / size, std::numeric_limits<std::uint32_t>::max()));
+}
+
+bool CCindrelDspLog::AtEnd() const
+{
+    const qint64 size = RecordSize(fileVersion);
+    return replayEnded || !readFile.isOpen() || size <= 0 || readFile.pos() + size > readFile.size();
 }
 
 bool CCindrelDspLog::RewindLog()

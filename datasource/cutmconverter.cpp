@@ -44,6 +44,13 @@ void CUtmConverter::SelectEllipsoid(int datum)
     ell_.ep2 = e2 / (1.0 - e2);
     ell_.n = n;
     ell_.A = a * (1.0 - n) * (1.0 - n2) * (1.0 + 9.0 * n2 / 4.0 + 225.0 * n2 * n2 / 64.0);
+    const double n3 = n2 * n, n4 = n2 * n2;
+    ell_.invK0A = 1.0 / (k0 * ell_.A);
+    ell_.invK0a = 1.0 / (k0 * a);
+    ell_.f2 = 3.0 * n / 2.0 - 27.0 * n3 / 32.0;
+    ell_.f4 = 21.0 * n2 / 16.0 - 55.0 * n4 / 32.0;
+    ell_.f6 = 151.0 * n3 / 96.0;
+    ell_.f8 = 1097.0 * n4 / 512.0;
 }
 
 double CUtmConverter::ZoneCentralMeridianWest(int zone)
@@ -177,6 +184,57 @@ bool CUtmConverter::LatLonToUtm(double lat, double lon, double *northing, double
     if (easting) *easting = x;
     if (zone) *zone = z;
     return inArea;
+}
+
+void CUtmConverter::GridToLatLon(double northing, double easting, int zone, double *lat, double *lon) const
+{
+    const Ellipsoid &g = ell_;
+    const double lambda0 = fixedMeridian_ ? double(fixedMeridianWest_) : ZoneCentralMeridianWest(zone);
+    const bool western = fixedMeridian_ || zone < 31;
+
+    // The footpoint latitude phi1 = mu + delta by the series of UtmToLatLon,
+    // with every sine and cosine from those of mu: the multiple angles by
+    // the double-angle and angle-sum rules, phi1's by the angle sum with
+    // delta (below 0.003 rad, so its sine and cosine series end below the
+    // last bit).
+    // Divisions by constants are multiplications by their reciprocals.
+    const double mu = northing * g.invK0A;
+    const double sm = std::sin(mu), cm = std::cos(mu);
+    const double s2 = 2.0 * sm * cm, c2 = 1.0 - 2.0 * sm * sm;
+    const double s4 = 2.0 * s2 * c2, c4 = 1.0 - 2.0 * s2 * s2;
+    const double s6 = s4 * c2 + c4 * s2, s8 = 2.0 * s4 * c4;
+    const double delta = g.f2 * s2 + g.f4 * s4 + g.f6 * s6 + g.f8 * s8;
+    const double phi1 = mu + delta;
+    const double dd = delta * delta;
+    const double sd = delta * (1.0 - dd * (1.0 / 6.0) * (1.0 - dd * (1.0 / 20.0)));
+    const double cd = 1.0 - dd * 0.5 * (1.0 - dd * (1.0 / 12.0));
+    const double s1 = sm * cd + cm * sd, c1 = cm * cd - sm * sd;
+    const double inverseC1 = 1.0 / c1, t1 = s1 * inverseC1;
+    const double T1 = t1 * t1;
+    const double C1 = g.ep2 * c1 * c1;
+    // D = (E - E0) / (k0 nu1), nu1 = a / sqrt(1 - e2 sin^2 phi1).
+    const double D = (easting - kFalseEasting) * std::sqrt(1.0 - g.e2 * s1 * s1) * g.invK0a;
+    const double D2 = D * D, D4 = D2 * D2, D6 = D4 * D2;
+
+    const double phi = phi1
+                       - t1 * (1.0 + C1) * (D2 * 0.5)
+                             * (1.0 - (5.0 + 3.0 * T1 + C1 - 9.0 * T1 * C1 - 4.0 * C1 * C1) * D2 * (1.0 / 12.0)
+                                + (61.0 + 90.0 * T1 + 45.0 * T1 * T1 + 46.0 * C1 - 252.0 * T1 * C1
+                                   - 60.0 * T1 * T1 * C1)
+                                      * D4 * (1.0 / 360.0));
+    const double w = lambda0
+                     - (D * inverseC1)
+                           * (1.0 - (1.0 + 2.0 * T1 + C1) * D2 * (1.0 / 6.0)
+                              + (5.0 + 28.0 * T1 + 24.0 * T1 * T1 + 6.0 * C1 + 8.0 * T1 * C1) * D4 * (1.0 / 120.0)
+                              - (61.0 + 662.0 * T1 + 1320.0 * T1 * T1 + 720.0 * T1 * T1 * T1) * D6 * (1.0 / 5040.0))
+                           * kRadToDeg;
+    double outLon = western ? -w : 360.0 - w;
+    if (outLon > 180.0)
+        outLon -= 360.0;
+    else if (outLon <= -180.0)
+        outLon += 360.0;
+    *lat = phi * kRadToDeg;
+    *lon = outLon;
 }
 
 bool CUtmConverter::UtmToLatLon(double northing, double easting, int zone, double *lat, double *lon, int datum)

@@ -28,6 +28,13 @@ public:
     // central meridian is fixed. Returns true when northing and easting are
     // both 0 or zone is 0, otherwise the service-area check of the result.
     bool UtmToLatLon(double northing, double easting, int zone, double *lat, double *lon, int datum);
+    // The position alone, on the ellipsoid of the last conversion: no
+    // convergence, scale, statistics or remembered results, so it changes
+    // nothing and may run on several threads at once. The multiple angles
+    // of the footpoint series come from one sine and cosine; the result
+    // agrees with UtmToLatLon to the last bits. For inner loops that
+    // convert many points of one grid.
+    void GridToLatLon(double northing, double easting, int zone, double *lat, double *lon) const;
 
     // Fix the central meridian to |degrees| west. 0 removes a fixed meridian
     // (0 is what GetCentralMeridian reports when none is fixed). A value
@@ -62,6 +69,9 @@ public:
 private:
     struct Ellipsoid {
         double a = 0, e2 = 0, ep2 = 0, n = 0, A = 0;
+        // GridToLatLon's: 1 / (k0 A), 1 / (k0 a) and the footpoint
+        // series' coefficients of sin 2mu, 4mu, 6mu and 8mu.
+        double invK0A = 0, invK0a = 0, f2 = 0, f4 = 0, f6 = 0, f8 = 0;
     };
     void SelectEllipsoid(int datum);
     // One forward projection on central meridian lambda0 (degrees west).

@@ -2,7 +2,7 @@
 // Which board "Initialize DSP Hardware" talks to. On Windows the real board
 // through its kernel driver is the default, and the simulated board is used
 // only on request: the command-line option "--simulated-board", the setting
-// kSimulatedBoardSetting, or CINDREL_DSP_CHANNEL=simulated. Elsewhere there
+// "DSP/SimulatedBoard", or CINDREL_DSP_CHANNEL=simulated. Elsewhere there
 // is no driver and the simulated board is the default;
 // CINDREL_DSP_CHANNEL=driver asks for the real board anyway, which then is
 // not found.
@@ -27,7 +27,6 @@ constexpr BoardKind kDefaultBoardKind = BoardKind::Simulated;
 // The command-line option and the settings key (a bool) that ask for the
 // simulated board.
 constexpr const char *kSimulatedBoardOption = "--simulated-board";
-constexpr const char *kSimulatedBoardSetting = "DSP/SimulatedBoard";
 // The environment variable that names the channel: "driver" or "simulated".
 constexpr const char *kChannelVariable = "CINDREL_DSP_CHANNEL";
 

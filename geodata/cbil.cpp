@@ -122,6 +122,8 @@ void BilHeader::Derive()
 
     width = ncols * xdim;
     height = nrows * ydim;
+    rotationCos = std::cos(rotation * kDegToRad);
+    rotationSin = std::sin(rotation * kDegToRad);
     left = ulxmap - xdim * refColumn;
     if (cornerRegistration == 0)
         left -= xdim / 2;
@@ -562,8 +564,7 @@ void CBil::GeoToPixel(double x, double y, double *column, double *row) const
     const float col = float((x - h_.left) / h_.xdim);
     const float rw = float(h_.rowsRunDown ? (h_.top - y) / h_.ydim : (y - h_.bottom) / h_.ydim);
     if (h_.rotation != 0.0) {
-        const double a = h_.rotation * kDegToRad;
-        const double c = std::cos(a), s = std::sin(a);
+        const double c = h_.rotationCos, s = h_.rotationSin;
         *column = float(c * col - s * rw);
         *row = float(c * rw + s * col);
     } else {

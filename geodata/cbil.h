@@ -67,6 +67,7 @@ struct BilHeader {
 
     double left = 0.0, right = 0.0, bottom = 0.0, top = 0.0;
     double width = 0.0, height = 0.0;
+    double rotationCos = 1.0, rotationSin = 0.0;   // of the rotation, for GeoToPixel
 
     QByteArray title;
     QByteArray command;

@@ -3,14 +3,18 @@
 
 #include "geodata/cbil.h"
 #include "geodata/clineclipper.h"
+#include "geodata/georefsidecar.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -18,6 +22,10 @@ namespace {
 constexpr double kCell = 25.400309;
 constexpr int kRowBytes = 1728;
 constexpr int kGrey = 154;
+// Data columns of an ortho row; the margins hold fire ticks and, in the top
+// row, the 20-byte statistics stamp, never image data.
+constexpr int kFirstDataColumn = 33;
+constexpr int kLastDataColumn = 1632;
 // Largest picture side a JPEG can hold.
 constexpr double kMaxSide = 65500.0;
 
@@ -26,6 +34,7 @@ struct OrthoHeader {
     quint32 height = 0;
     double a = 0, b = 0, x = 0, e = 0, f = 0, y = 0;
     double meridian = 0;
+    int geographicType = 0;  // GeoKey 2048; 0 when absent
     bool hasTransform = false;
     qint64 rowsInFile = 0;   // whole rows present after the header
 
@@ -101,6 +110,16 @@ bool readOrthoHeader(QFile &file, OrthoHeader *h)
             }
             break;
         }
+        case 34735: {
+            // The directory header (4 shorts), then keys of 4 shorts.
+            uchar keys[52 * 2];
+            const int n = int(qMin<quint32>(u32(ent + 4), 52));
+            if (n >= 8 && readAt(file, value, keys, 2 * n))
+                for (int k = 4; k + 3 < n; k += 4)
+                    if (u16(keys + 2 * k) == 2048)
+                        h->geographicType = u16(keys + 2 * (k + 3));
+            break;
+        }
         case 34736: {
             double cm = 0;
             if (readDoubles(file, value, &cm, 1) && std::isfinite(cm) && std::fabs(cm) <= 360.0)
@@ -113,6 +132,111 @@ bool readOrthoHeader(QFile &file, OrthoHeader *h)
     }
     h->rowsInFile = (size - 8) / kRowBytes;
     return h->hasTransform;
+}
+
+// The heat files are written through memory: shapelib seeks before every
+// record it writes, which on a stdio stream costs several system calls per
+// heat point. A file opened for reading or update is read whole; a file
+// written to is written whole when it is closed.
+struct MemoryFile {
+    QString path;
+    std::vector<char> data;
+    std::size_t pos = 0;
+    bool writable = false;
+    bool changed = false;
+};
+
+MemoryFile *memoryFile(SAFile file) { return reinterpret_cast<MemoryFile *>(file); }
+
+SAFile memoryOpen(const char *name, const char *access)
+{
+    auto f = std::make_unique<MemoryFile>();
+    f->path = QFile::decodeName(name);
+    const bool create = access[0] == 'w';
+    f->writable = create || std::strchr(access, '+') != nullptr;
+    QFile file(f->path);
+    if (create) {
+        // Created (emptied) at once, as a stdio stream would.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return nullptr;
+        f->changed = true;
+    } else {
+        if (!file.open(QIODevice::ReadOnly))
+            return nullptr;
+        const QByteArray all = file.readAll();
+        f->data.assign(all.constData(), all.constData() + all.size());
+    }
+    return reinterpret_cast<SAFile>(f.release());
+}
+
+SAOffset memoryRead(void *p, SAOffset size, SAOffset count, SAFile file)
+{
+    MemoryFile *f = memoryFile(file);
+    if (size == 0 || f->pos >= f->data.size())
+        return 0;
+    const SAOffset items = std::min<SAOffset>(count, (f->data.size() - f->pos) / size);
+    std::memcpy(p, f->data.data() + f->pos, items * size);
+    f->pos += items * size;
+    return items;
+}
+
+SAOffset memoryWrite(void *p, SAOffset size, SAOffset count, SAFile file)
+{
+    MemoryFile *f = memoryFile(file);
+    if (!f->writable)
+        return 0;
+    const std::size_t bytes = size * count;
+    if (f->data.size() < f->pos + bytes)
+        f->data.resize(f->pos + bytes);   // a gap after a seek past the end reads as zeros
+    if (bytes > 0)
+        std::memcpy(f->data.data() + f->pos, p, bytes);
+    f->pos += bytes;
+    f->changed = true;
+    return count;
+}
+
+SAOffset memorySeek(SAFile file, SAOffset offset, int whence)
+{
+    MemoryFile *f = memoryFile(file);
+    const qint64 base = whence == SEEK_CUR ? qint64(f->pos) : whence == SEEK_END ? qint64(f->data.size()) : 0;
+    const qint64 to = base + qint64(offset);   // a negative offset arrives wrapped round
+    if (to < 0)
+        return SAOffset(-1);
+    f->pos = std::size_t(to);
+    return 0;
+}
+
+SAOffset memoryTell(SAFile file) { return memoryFile(file)->pos; }
+
+int memoryFlush(SAFile) { return 0; }
+
+int memoryClose(SAFile file)
+{
+    std::unique_ptr<MemoryFile> f(memoryFile(file));
+    if (!f->changed)
+        return 0;
+    QFile out(f->path);
+    const qint64 size = qint64(f->data.size());
+    const bool ok = out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(f->data.data(), size) == size
+                    && out.flush();
+    return ok ? 0 : EOF;
+}
+
+SAHooks *memoryHooks()
+{
+    static SAHooks hooks = [] {
+        SAHooks h;
+        SASetupDefaultHooks(&h);
+        h.FOpen = memoryOpen;
+        h.FRead = memoryRead;
+        h.FWrite = memoryWrite;
+        h.FSeek = memorySeek;
+        h.FTell = memoryTell;
+        h.FFlush = memoryFlush;
+        h.FClose = memoryClose;
+        return h;
+    }();
+    return &hooks;
 }
 
 bool differ(double a, double b) { return std::fabs(a - b) > 1e-6 && a != 0.0 && b != 0.0; }
@@ -148,7 +272,13 @@ CMosaic::CMosaic(const QString &path)
     const QString base = MissionBaseName(path);
     const QDir folder = info.absoluteDir();
 
-    OpenHeatFiles(folder.filePath(base + QStringLiteral("_RawHeatData")));
+    const QString heatBase = folder.filePath(base + QStringLiteral("_RawHeatData"));
+    OpenHeatFiles(heatBase);
+    // The heat points are geographic on the passes' datum.
+    auto writeHeatPrj = [&] {
+        if (shp_ && dbf_)
+            georef::WriteShapefilePrj(heatBase, georef::GeographicWkt(georef::GeographicTypeForDatum(heatDatum_)));
+    };
 
     const QStringList names =
         folder.entryList(QStringList{base + QStringLiteral("_*_ortho.tif")}, QDir::Files, QDir::Name);
@@ -156,9 +286,11 @@ CMosaic::CMosaic(const QString &path)
         inputs_ << folder.filePath(n);
     if (inputs_.isEmpty()) {
         error_ = QStringLiteral("no ortho images of %1 in %2").arg(base, QDir::toNativeSeparators(folder.path()));
+        writeHeatPrj();
         return;
     }
     BuildMosaic();
+    writeHeatPrj();
 }
 
 CMosaic::~CMosaic()
@@ -171,20 +303,21 @@ CMosaic::~CMosaic()
 
 void CMosaic::OpenHeatFiles(const QString &base)
 {
-    for (const char *ext : {".shp", ".shx", ".dbf"})
+    for (const char *ext : {".shp", ".shx", ".dbf", ".prj"})
         QFile::remove(base + QLatin1String(ext));
     const QByteArray b = QFile::encodeName(base);
     if (QFile::exists(base + QStringLiteral(".shp")))
-        shp_ = SHPOpen(b.constData(), "rb+");
+        shp_ = SHPOpenLL(b.constData(), "rb+", memoryHooks());
     if (!shp_)
-        shp_ = SHPCreate(b.constData(), SHPT_POINT);
+        shp_ = SHPCreateLL(b.constData(), SHPT_POINT, memoryHooks());
     if (!shp_)
         return;
     const QByteArray d = QFile::encodeName(base + QStringLiteral(".dbf"));
     if (QFile::exists(base + QStringLiteral(".dbf")))
-        dbf_ = DBFOpen(d.constData(), "rb+");
+        dbf_ = DBFOpenLL(d.constData(), "rb+", memoryHooks());
     if (!dbf_) {
-        dbf_ = DBFCreate(d.constData());
+        // The code page DBFCreate gives.
+        dbf_ = DBFCreateLL(d.constData(), "LDID/87", memoryHooks());
         if (dbf_ && DBFAddField(dbf_, "Pass", FTString, 3, 0) < 0) {
             DBFClose(dbf_);
             dbf_ = nullptr;
@@ -225,6 +358,7 @@ void CMosaic::BuildMosaic()
     double minE = 9.99e99, minN = 9.99e99, maxE = -9.99e99, maxN = -9.99e99;
     double m = 0;
     bool haveMeridian = false;
+    int datum = 0;   // converter datum code of the inputs; 0 = not stated
     int readable = 0;
     for (const QString &in : inputs_) {
         QFile file(in);
@@ -232,11 +366,19 @@ void CMosaic::BuildMosaic()
         if (!file.open(QIODevice::ReadOnly) || !readOrthoHeader(file, &h))
             continue;
         if (!haveMeridian) {
+            // The ellipsoid the passes were projected on (Clarke 1866 for
+            // NAD27 runs in Alaska, GRS 80 otherwise) re-projects between
+            // meridians and gives the heat points their datum.
+            if (h.geographicType == georef::kNad27)
+                datum = 1;
+            else if (h.geographicType == georef::kNad83)
+                datum = 3;
             m = std::trunc(h.meridian);
             converter_.SetCentralMeridian(int(m));
             haveMeridian = true;
         }
         ++readable;
+        const int reprojectDatum = datum != 0 ? datum : 3;
         const double corners[4][2] = {{32, 0}, {1632, 0}, {32, double(h.height)}, {1632, double(h.height)}};
         for (const auto &c : corners) {
             double x, y;
@@ -245,9 +387,9 @@ void CMosaic::BuildMosaic()
                 double lat, lon, n, e;
                 std::int32_t zone;
                 converter_.SetCentralMeridian(int(std::trunc(h.meridian)));
-                converter_.UtmToLatLon(y, x, 0, &lat, &lon, 2);
+                converter_.UtmToLatLon(y, x, 0, &lat, &lon, reprojectDatum);
                 converter_.SetCentralMeridian(int(m));
-                converter_.LatLonToUtm(lat, lon, &n, &e, &zone, 2);
+                converter_.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
                 x = e;
                 y = n;
             }
@@ -268,6 +410,10 @@ void CMosaic::BuildMosaic()
     converter_.UtmToLatLon(maxN, maxE, 0, &neLat, &neLon, 3);
     converter_.UtmToLatLon((minN + maxN) / 2, (minE + maxE) / 2, 0, &cLat, &cLon, 3);
     const double alaskaTest = swLat;
+    // Inputs that do not state their datum: the Alaska test decides.
+    const int heatDatum = datum != 0 ? datum : (alaskaTest > 51.0 ? 1 : 3);
+    heatDatum_ = heatDatum;
+    const int reprojectDatum = datum != 0 ? datum : 3;
     const double rounded = std::ceil(cLon - 0.5);   // nearest degree, a tie goes down
     // A damaged model transform can put the extent anywhere, even beyond
     // the range of the projection: no picture rather than a meridian made up.
@@ -279,13 +425,13 @@ void CMosaic::BuildMosaic()
     if (std::fabs(rounded - m) > 1e-6) {
         double lat1, lon1, lat2, lon2, n, e;
         std::int32_t zone;
-        converter_.UtmToLatLon(minN, minE, 0, &lat1, &lon1, 2);
-        converter_.UtmToLatLon(maxN, maxE, 0, &lat2, &lon2, 2);
+        converter_.UtmToLatLon(minN, minE, 0, &lat1, &lon1, reprojectDatum);
+        converter_.UtmToLatLon(maxN, maxE, 0, &lat2, &lon2, reprojectDatum);
         converter_.SetCentralMeridian(int(rounded));
-        converter_.LatLonToUtm(lat1, lon1, &n, &e, &zone, 2);
+        converter_.LatLonToUtm(lat1, lon1, &n, &e, &zone, reprojectDatum);
         minE = e;
         minN = n;
-        converter_.LatLonToUtm(lat2, lon2, &n, &e, &zone, 2);
+        converter_.LatLonToUtm(lat2, lon2, &n, &e, &zone, reprojectDatum);
         maxE = e;
         maxN = n;
         m = rounded;
@@ -331,13 +477,13 @@ void CMosaic::BuildMosaic()
             if (file.read(reinterpret_cast<char *>(row.data()), kRowBytes) != kRowBytes)
                 break;
             auto isData = [&](int c) { return row[c] != 0 && row[c] != 100 && row[c] != 254; };
-            int c0 = 0;
-            while (c0 < kRowBytes && !isData(c0))
+            int c0 = kFirstDataColumn;
+            while (c0 <= kLastDataColumn && !isData(c0))
                 ++c0;
-            if (c0 == kRowBytes)
+            if (c0 > kLastDataColumn)
                 continue;
-            int c1 = kRowBytes - 1;
-            while (c1 > 0 && !isData(c1))
+            int c1 = kLastDataColumn;
+            while (c1 > c0 && !isData(c1))
                 --c1;
             for (int c = c0; c <= c1; ++c) {
                 double x, y;
@@ -346,9 +492,9 @@ void CMosaic::BuildMosaic()
                     double lat, lon, n, e;
                     std::int32_t zone;
                     converter_.SetCentralMeridian(inputMeridian);
-                    converter_.UtmToLatLon(y, x, 0, &lat, &lon, 2);
+                    converter_.UtmToLatLon(y, x, 0, &lat, &lon, reprojectDatum);
                     converter_.SetCentralMeridian(int(m));
-                    converter_.LatLonToUtm(lat, lon, &n, &e, &zone, 2);
+                    converter_.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
                     x = e;
                     y = n;
                 }
@@ -359,8 +505,14 @@ void CMosaic::BuildMosaic()
                     continue;
                 const uchar value = row[c];
                 if (value == 255) {
-                    double lat, lon;
-                    converter_.UtmToLatLon(y, x, 0, &lat, &lon, alaskaTest > 51.0 ? 1 : 3);
+                    // The heat point lies at its pixel's centre.
+                    double hx, hy, lat, lon;
+                    h.model(c + 0.5, k + 0.5, &hx, &hy);
+                    if (reproject)
+                        converter_.SetCentralMeridian(inputMeridian);
+                    converter_.UtmToLatLon(hy, hx, 0, &lat, &lon, heatDatum);
+                    if (reproject)
+                        converter_.SetCentralMeridian(int(m));
                     AddHeatPoint(lat, lon, QString());
                 }
                 uchar *px = image.scanLine(int(pv)) + 3 * int(pu);
@@ -387,8 +539,20 @@ void CMosaic::BuildMosaic()
 
     // Grid row 0 is the northern edge, as is the picture's top row.
     saved_ = image.save(outputPath_, "JPG", 80);
-    if (!saved_)
+    if (!saved_) {
         error_ = QStringLiteral("cannot write %1").arg(outputPath_);
+        return;
+    }
+    // Where the picture lies: pixel (0, 0) is centred on the grid's
+    // reference point, rows run south.
+    georef::WorldFile world;
+    grid.PixelToGeo(0.0, 0.0, &world.c, &world.f);
+    world.a = kCell;
+    world.e = -kCell;
+    const int geographicType = georef::GeographicTypeForDatum(reprojectDatum);
+    georef::WritePictureSidecars(outputPath_, world,
+                                 georef::TransverseMercatorWkt(geographicType, m, georef::kUtmScaleFactor));
+
 }
 
 void CMosaic::DrawGeoOverlays(const CBil &grid, QImage &image)

@@ -6,7 +6,9 @@
 // point (longitude, latitude) per fire pixel and the pass name in "Pass".
 //
 // The whole build runs in the constructor. Both outputs are rebuilt from all
-// passes every time. Nothing is shown to the user; Saved() and Error() tell
+// passes every time. The picture gets a world file and the coordinate
+// system (".prj", and a GDAL auxiliary file) beside it; the heat points a
+// ".prj" (geographic, on the passes' datum). Nothing is shown to the user; Saved() and Error() tell
 // a caller how it went.
 #include "datasource/cutmconverter.h"
 
@@ -62,4 +64,5 @@ private:
     QString error_;
     bool saved_ = false;
     int heatPoints_ = 0;
+    int heatDatum_ = 3;   // converter datum code of the heat points
 };

@@ -11,11 +11,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QtEndian>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 constexpr double kDeg = 0.017453292519943295;
@@ -48,6 +52,7 @@ CRectifiedStripChart::CRectifiedStripChart(CDataSource *source)
         splatA_[i] = 0.25 / c;
         splatB_[i] = 0.25 / (c * c);
     }
+    threads_ = std::thread::hardware_concurrency() > 1 ? 2 : 1;
     paletteRow_.assign(ortho::kPaletteRowBytes, 0);
     rgbRow_.assign(ortho::kRgbRowBytes, 0);
 }
@@ -163,9 +168,28 @@ bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
         return false;
     const double c0 = std::floor(column), r0 = std::floor(row);
     double s00, s01, s10, s11;
-    if (!elevation_.GetValue(c0, r0, 0, &s00) || !elevation_.GetValue(c0 + 1, r0, 0, &s10)
-        || !elevation_.GetValue(c0, r0 + 1, 0, &s01) || !elevation_.GetValue(c0 + 1, r0 + 1, 0, &s11))
+    if (elevation_.GetPixelType() == Int16 && elevation_.GetNBands() == 1) {
+        // The usual raster: the four samples straight from its two rows.
+        if (!(c0 + 1 < elevation_.GetNCols() && r0 + 1 < elevation_.GetNRows()))
+            return false;
+        const unsigned char *upperRow = elevation_.RowData(int(r0));
+        if (!upperRow)
+            return false;
+        const unsigned char *lowerRow = upperRow + elevation_.GetTotalRowBytes();
+        const bool hostLittle = Q_BYTE_ORDER == Q_LITTLE_ENDIAN;
+        const bool little = (elevation_.GetByteOrder() == (hostLittle ? 1 : 0)) == hostLittle;
+        const std::size_t at = std::size_t(c0) * 2;
+        auto sample = [little](const unsigned char *p) {
+            return double(little ? qFromLittleEndian<qint16>(p) : qFromBigEndian<qint16>(p));
+        };
+        s00 = sample(upperRow + at);
+        s10 = sample(upperRow + at + 2);
+        s01 = sample(lowerRow + at);
+        s11 = sample(lowerRow + at + 2);
+    } else if (!elevation_.GetValue(c0, r0, 0, &s00) || !elevation_.GetValue(c0 + 1, r0, 0, &s10)
+               || !elevation_.GetValue(c0, r0 + 1, 0, &s01) || !elevation_.GetValue(c0 + 1, r0 + 1, 0, &s11)) {
         return false;
+    }
     const double fx = column - c0, fy = row - r0;
     const double upper = s00 + (s10 - s00) * fx;
     const double lower = s01 + (s11 - s01) * fx;
@@ -173,7 +197,15 @@ bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
     return true;
 }
 
-CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
+void CRectifiedStripChart::Box::Add(double lat, double lon)
+{
+    west = std::min(west, lon);
+    east = std::max(east, lon);
+    south = std::min(south, lat);
+    north = std::max(north, lat);
+}
+
+CRectifiedStripChart::GroundPoint CRectifiedStripChart::TraceSample(int i, double lowest, Box *box) const
 {
     GroundPoint g;
     const double t = tanTheta_[i];
@@ -190,22 +222,18 @@ CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
         const double h = std::max(lineAlt_ - z, 1.0);
         e = lineE_ + ke * h;
         n = lineN_ + kn * h;
-        utm_.UtmToLatLon(n, e, zone_, &lat, &lon, datum_);
-        west_ = std::min(west_, lon);
-        east_ = std::max(east_, lon);
-        south_ = std::min(south_, lat);
-        north_ = std::max(north_, lat);
+        // On the datum's ellipsoid, chosen by the line's ProjectPosition.
+        utm_.GridToLatLon(n, e, zone_, &lat, &lon);
+        box->Add(lat, lon);
         double nz;
         if (!TerrainAt(lon, lat, &nz))
-            nz = lowestTerrain_;
+            nz = lowest;
         g.iterations = it + 1;
         const bool done = std::fabs(nz - z) <= cellSize_;
         z = nz;
         if (done)
             break;
     }
-    if (z < lowestTerrain_)
-        lowestTerrain_ = z;
     // The ground point at the height the search settled on.
     const double h = std::max(lineAlt_ - z, 1.0);
     e = lineE_ + ke * h;
@@ -216,6 +244,110 @@ CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
     g.lon = lon;
     g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
     return g;
+}
+
+CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
+{
+    Box box{west_, east_, north_, south_};
+    const GroundPoint g = TraceSample(i, lowestTerrain_, &box);
+    west_ = box.west;
+    east_ = box.east;
+    north_ = box.north;
+    south_ = box.south;
+    // Only a traced sample has a height (an untraced one keeps 0).
+    if (g.iterations > 0 && g.z < lowestTerrain_)
+        lowestTerrain_ = g.z;
+    return g;
+}
+
+// A second thread that runs one job at a time: Start hands a job over,
+// Wait returns when it is done.
+class CRectifiedStripChart::Helper {
+public:
+    Helper() : thread_([this] { Loop(); }) {}
+    ~Helper()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    void Start(std::function<void()> job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_ = std::move(job);
+            busy_ = true;
+        }
+        wake_.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return !busy_; });
+    }
+
+private:
+    void Loop()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return busy_ || quit_; });
+            if (!busy_)
+                return;
+            const std::function<void()> job = std::move(job_);
+            lock.unlock();
+            job();
+            lock.lock();
+            busy_ = false;
+            done_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::function<void()> job_;
+    bool busy_ = false, quit_ = false;
+    std::thread thread_;
+};
+
+void CRectifiedStripChart::TraceLine(Helper *helper)
+{
+    ground_.resize(kSamples);
+    if (!helper) {
+        for (int i = 0; i < kSamples; ++i)
+            ground_[std::size_t(i)] = ProjectSample(i);
+        return;
+    }
+    // Each half of the line on its own thread, against the lowest terrain
+    // known at the line's start. The box is a minimum and maximum, the same
+    // in any order.
+    const double lowest = lowestTerrain_;
+    const int half = kSamples / 2;
+    Box left{west_, east_, north_, south_}, right = left;
+    auto trace = [this, lowest](int first, int last, Box *box) {
+        for (int i = first; i < last; ++i)
+            ground_[std::size_t(i)] = TraceSample(i, lowest, box);
+    };
+    helper->Start([&] { trace(half, kSamples, &right); });
+    trace(0, half, &left);
+    helper->Wait();
+    west_ = std::min(left.west, right.west);
+    east_ = std::max(left.east, right.east);
+    north_ = std::max(left.north, right.north);
+    south_ = std::min(left.south, right.south);
+    // A sample below that terrain changes what later samples fall back to:
+    // then the line is traced again in order (rare: only where the raster
+    // runs out or was extracted anew).
+    for (const GroundPoint &g : ground_) {
+        if (g.iterations > 0 && g.z < lowest) {
+            for (int i = 0; i < kSamples; ++i)
+                ground_[std::size_t(i)] = ProjectSample(i);
+            return;
+        }
+    }
 }
 
 void CRectifiedStripChart::SetGrid(double originE, double originN, double cell)
@@ -243,21 +375,19 @@ bool CRectifiedStripChart::Splat(double x, double y, int i, int a, int b, bool f
     const int c0 = int(std::floor(x - hb)), c1 = int(std::ceil(x + hb));
     const int r0 = int(std::floor(y - ha)), r1 = int(std::ceil(y + ha));
     bool placed = false;
-    for (int row = r0; row <= r1; ++row) {
-        if (row < 0 || row >= ortho::kGridRows)
-            continue;
+    const int firstRow = std::max(r0, 0), lastRow = std::min(r1, ortho::kGridRows - 1);
+    const int firstCol = std::max(c0, 0), lastCol = std::min(c1, ortho::kGridColumns - 1);
+    for (int row = firstRow; row <= lastRow; ++row) {
         ortho::OrthoCell *line = &cells_[std::size_t(row) * ortho::kGridColumns];
         const double dy = row - y;
-        for (int col = c0; col <= c1; ++col) {
-            if (col < 0 || col >= ortho::kGridColumns)
-                continue;
+        for (int col = firstCol; col <= lastCol; ++col) {
             const double dx = col - x;
-            const double dist = std::sqrt(dx * dx + dy * dy);
-            double w = 1.0;
-            if (dist > 0.0) {
-                const double p = ha * dy / dist, q = hb * dx / dist;
-                w = 1.0 - dist / (4.0 * std::sqrt(p * p + q * q));
-            }
+            // 1 - d / (4 r): d the cell's distance from the sample, r the
+            // footprint's radius towards it (half-axes ha along the rows,
+            // hb across), r = sqrt((ha dy)^2 + (hb dx)^2) / d.
+            const double d2 = dx * dx + dy * dy;
+            const double r2d2 = ha * ha * dy * dy + hb * hb * dx * dx;
+            const double w = r2d2 > 0.0 ? 1.0 - d2 / (4.0 * std::sqrt(r2d2)) : 1.0;
             if (w <= 0.4)
                 continue;
             ortho::OrthoCell &cell = line[col];
@@ -485,6 +615,7 @@ bool CRectifiedStripChart::MainPass()
     int lastSmallest = 0;
     linesProcessed_ = 0;
     int done = 0;
+    const std::unique_ptr<Helper> helper(threads_ > 1 ? new Helper : nullptr);
     const bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
         if (progress_ && ++done % 250 == 0)
             progress_(3, done, lineCount_);
@@ -495,10 +626,11 @@ bool CRectifiedStripChart::MainPass()
         if (anyLine && emitRow_ < 400)
             Scroll();
         SetLineAttitude(rec);
+        TraceLine(helper.get());
         int smallest = INT_MAX, largest = INT_MIN;
         bool placed = false;
         for (int i = 0; i < kSamples; ++i) {
-            const GroundPoint g = ProjectSample(i);
+            const GroundPoint &g = ground_[std::size_t(i)];
             if (!g.valid)
                 continue;
             const int s = 1679 - i;

@@ -127,6 +127,12 @@ public:
     // Projects pix element i of the line set last onto the terrain.
     GroundPoint ProjectSample(int i);
 
+    // Threads tracing the samples of a line in the main pass (1 or 2; by
+    // default 2 on a machine with more than one core). The products are
+    // the same whatever the count.
+    void SetThreads(int count) { threads_ = count > 1 ? 2 : 1; }
+    int Threads() const { return threads_; }
+
     // Sets up the frame (elevation raster, converter, initial grid) without
     // writing anything: for checks of the geometry. False when the
     // elevation raster is missing or the log has no line.
@@ -151,6 +157,19 @@ private:
     bool Finish();
     void DropTemporaries();
     bool TerrainAt(double lon, double lat, double *z) const;
+    // Latitude/longitude box of the positions traced.
+    struct Box {
+        double west, east, north, south;
+        void Add(double lat, double lon);
+    };
+    // ProjectSample without side effects: `lowest` stands in for terrain
+    // the raster does not cover; the positions traced widen *box.
+    GroundPoint TraceSample(int i, double lowest, Box *box) const;
+    // Traces the samples of the line set last into ground_, exactly as
+    // ProjectSample one after the other would; with a helper (a second
+    // thread) half of them there.
+    class Helper;
+    void TraceLine(Helper *helper);
     void ProjectPosition(double lat, double lon, double *e, double *n);
     void SetGrid(double originE, double originN, double cell);
     void Scroll();
@@ -214,4 +233,6 @@ private:
     bool convergenceCorrection_ = true;
 
     std::vector<std::uint8_t> paletteRow_, rgbRow_;
+    int threads_ = 1;
+    std::vector<GroundPoint> ground_;
 };

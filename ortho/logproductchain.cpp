@@ -80,9 +80,15 @@ LogOutcome LogProductChain::Run(const LogJob &job) const
     // 1-2. The run's elevation raster, unless the caller made it; its name
     // is the one the rectifier opens beside the log.
     const QString elevationName = CCindrelDspLog::ElevationFileName(job.logPath);
+    if (elevationName.isEmpty()) {
+        result.elevationFailed = true;
+        result.status = LogOutcome::Status::NoElevation;
+        result.reason = QStringLiteral("the log name has no \"_\", so it names no elevation raster");
+        return result;
+    }
     if (!job.elevationReady) {
         double west = 0.0, north = 0.0, east = 0.0, south = 0.0;
-        if (elevationName.isEmpty() || !RunAreaBox(job, &west, &north, &east, &south)) {
+        if (!RunAreaBox(job, &west, &north, &east, &south)) {
             result.elevationFailed = true;
             result.status = LogOutcome::Status::NoRunArea;
             result.reason = QStringLiteral("no run area to extract elevation data for");

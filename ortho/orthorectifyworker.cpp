@@ -1,5 +1,8 @@
 #include "ortho/orthorectifyworker.h"
 
+#include "datasource/ccindreldsplog.h"
+#include "geodata/cbil.h"
+
 
 #include <QDebug>
 #include <QDir>
@@ -116,12 +119,8 @@ QList<OrthoRectifyWorker::FileResult> OrthoRectifyWorker::Results() const
 
 QString OrthoRectifyWorker::ElevationName(const QString &logPath)
 {
-    const QFileInfo info(logPath);
-    QString base = info.baseName();
-    const int cut = base.lastIndexOf(QLatin1Char('_'));
-    if (cut >= 0)
-        base = base.left(cut);
-    return QDir::toNativeSeparators(info.path() + QLatin1Char('/') + base);
+    const QString file = CCindrelDspLog::ElevationFileName(logPath);
+    return file.isEmpty() ? QString() : QDir::toNativeSeparators(CBil::BaseName(file));
 }
 
 bool OrthoRectifyWorker::RunAreaBox(const RunValues &v, double *west, double *north, double *east, double *south)

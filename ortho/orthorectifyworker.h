@@ -72,8 +72,9 @@ public:
     using FileResult = LogOutcome;
     QList<FileResult> Results() const;
 
-    // The raster name the rectifier looks for beside a log: the log's
-    // folder and its base name cut before the last "_".
+    // The raster name (without extension) the rectifier looks for beside a
+    // log: CCindrelDspLog::ElevationFileName without ".bil", native
+    // separators; empty when the log's file name has no "_".
     static QString ElevationName(const QString &logPath);
     // The latitude/longitude box (west, north, east, south) of a run area
     // given in the grid of `centralMeridian`. False for an area that was

@@ -70,4 +70,8 @@ inline const QString FtpBackupPath = QStringLiteral("LastUsed/FtpBackupPath");
 inline const QString CenterPageStep = QStringLiteral("Center/PageStep");
 inline const QString CenterSingleStep = QStringLiteral("Center/SingleStep");
 
+// Asks for the simulated DSP board where a real driver exists (the demo
+// start-up sets it through its command-line option instead).
+inline const QString SimulatedBoard = QStringLiteral("DSP/SimulatedBoard");
+
 } // namespace SettingsKey

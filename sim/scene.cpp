@@ -1,5 +1,6 @@
 #include "sim/scene.h"
 
+#include "sim/demodata.h"
 #include "sim/geodesy.h"
 
 #include <algorithm>
@@ -161,6 +162,16 @@ std::int16_t Scene::cell(long gx, long gy) const
 
 double Scene::elevation(double lat, double lon) const
 {
+    if (alaskaGridDatum()) {
+        double glat, glon;
+        navToAlaskaGrid(lat, lon, &glat, &glon);
+        return gridElevation(glat, glon);
+    }
+    return gridElevation(lat, lon);
+}
+
+double Scene::gridElevation(double lat, double lon) const
+{
     const double fx = lon * cpd_, fy = lat * cpd_;
     const double ix = std::floor(fx), iy = std::floor(fy);
     const double tx = fx - ix, ty = fy - iy;
@@ -298,5 +309,28 @@ std::int32_t toCount(double counts)
     return std::int32_t(std::lround(counts));
 }
 } // namespace radiometry
+
+void alaskaGridToNav(double lat, double lon, double *navLat, double *navLon)
+{
+    double a, b;
+    alaskaShiftAt(lat, lon, a, b);
+    *navLat = lat + a / 3600.0;
+    *navLon = lon - b / 3600.0;
+}
+
+void navToAlaskaGrid(double navLat, double navLon, double *lat, double *lon)
+{
+    // Fixed point: the shifts change by far less than a part in a thousand
+    // over their own size, so a few passes reach the double's resolution.
+    double la = navLat, lo = navLon;
+    for (int k = 0; k < 6; ++k) {
+        double a, b;
+        alaskaShiftAt(la, lo, a, b);
+        la = navLat - a / 3600.0;
+        lo = navLon + b / 3600.0;
+    }
+    *lat = la;
+    *lon = lo;
+}
 
 } // namespace sim

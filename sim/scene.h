@@ -11,6 +11,13 @@
 // arc-seconds north of 51 degrees and west of -129.75), as in real 1 degree
 // elevation tiles, interpolated bilinearly between cell centres.
 //
+// Datums: positions of the aircraft, the rays and the fires are in the
+// navigation datum (WGS 84). The elevation tiles of Alaska (two arc-second
+// cells) are on the grid datum of the Alaska shift grids (NAD27), as such
+// tiles are published; elsewhere tiles and navigation share one datum. The
+// relation between the two is the one the demo shift grids tabulate
+// (alaskaGridToNav / navToAlaskaGrid below).
+//
 // Radiometry: a two-channel line scanner, channel A in the mid-wave
 // infrared (band centre 3.9 um) and channel B in the long-wave infrared
 // (10.8 um), each sample one square instantaneous field of view of
@@ -114,8 +121,14 @@ public:
     // Stored elevation of the cell with global indices (gx, gy): its centre
     // is at longitude gx / cpd and latitude gy / cpd.
     std::int16_t cell(long gx, long gy) const;
-    // Bilinear elevation between cell centres: what a reader of the tiles sees.
+    // Bilinear elevation between cell centres at a tile position (grid
+    // datum): what a reader of the tiles sees there.
+    double gridElevation(double lat, double lon) const;
+    // Terrain height under a position in the navigation datum: the tiles'
+    // surface at the same ground point.
     double elevation(double lat, double lon) const;
+    // Whether the tiles are on the Alaska grid datum.
+    bool alaskaGridDatum() const { return cpd_ == 1800; }
     // Fills w x h cells, row-major from the north-west cell (gx0, gy0) going
     // east and south (gy decreasing): the order of a BIL tile.
     void fillCells(long gx0, long gyTop, int w, int h, std::int16_t *out) const;
@@ -177,5 +190,13 @@ private:
 };
 
 std::uint64_t mixSeed(std::uint64_t a, std::uint64_t b);
+
+// The Alaska grid datum (NAD27) against the navigation datum: a grid
+// position (lat, lon) is the navigation position (lat + a / 3600,
+// lon - b / 3600) with a, b the shifts (arc-seconds, latitude north and
+// longitude west positive) at the grid position. navToAlaskaGrid inverts
+// that to well below a millimetre.
+void alaskaGridToNav(double lat, double lon, double *navLat, double *navLon);
+void navToAlaskaGrid(double navLat, double navLon, double *lat, double *lon);
 
 } // namespace sim

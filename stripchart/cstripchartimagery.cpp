@@ -322,10 +322,12 @@ void CStripChartImagery::AddLine(ScanLineRec &line, bool recording)
         return;
 
     // 7. Into the grid.
-    if (mapMode)
+    if (mapMode) {
         DrawMap(line, col, row, height / cellSize, m);
-    else
+    } else {
         DrawPlain(line);
+        plainRows = true;
+    }
     int scrolls = 0;
     while (writeRow < kScrollRow && scrolls++ < 4)
         ScrollGrid();
@@ -570,8 +572,11 @@ void CStripChartImagery::WriteBar(bool start)
 
 void CStripChartImagery::WriteTrailer()
 {
-    // Georeferenced only when the aircraft was moving at the end.
-    const bool geo = dataSource && dataSource->GetSpeed() > 10.0f;
+    // Georeferenced only when the aircraft was moving at the end, and only
+    // a map-mode image whose every line was drawn on the ground: rows of
+    // scan lines (plain mode) have no ground scale along the track, so a
+    // transformation would misplace everything but the first row.
+    const bool geo = dataSource && dataSource->GetSpeed() > 10.0f && !plainRows;
     QVector<double> transformation;
     double centralMeridian = 0.0;
     if (geo) {

@@ -107,6 +107,7 @@ private:
     std::int32_t runNumber = 0;
 
     bool mapMode = false;
+    bool plainRows = false;   // some line was drawn in plain mode: no georeference
     bool fireDilation = true;
     bool firstLinePending = true;
     bool aborted = false;

@@ -1,6 +1,7 @@
 #include "stripchart/tiffstream.h"
 
 #include "geodata/cbil.h"
+#include "geodata/georefsidecar.h"
 
 #include <QDir>
 #include <QFile>
@@ -182,10 +183,10 @@ QVector<std::uint16_t> MakeGeoKeyDirectory(std::uint16_t geographicType)
 
 QVector<double> MakeGeoDoubleParams(double centralMeridian)
 {
-    const std::uint64_t scaleBits = 0x3FEFFCBBDD91402FULL;   // 0.9996013
-    double scale;
-    std::memcpy(&scale, &scaleBits, 8);
-    return {centralMeridian, 0.0, 500000.0, 0.0, scale};
+    // The scale of the grid the coordinates were computed in: the
+    // coordinate converter's k0 (the UTM value), so that readers place
+    // pixels where the rectifier put them.
+    return {centralMeridian, 0.0, 500000.0, 0.0, georef::kUtmScaleFactor};
 }
 
 QVector<double> MakeModelTransformation(const CBil &grid, double column, double row)
@@ -487,14 +488,168 @@ bool FinalPass(const QString &tmpPath, const QString &finalPath, int rowWidth, s
     return true;
 }
 
-bool SaveJpegCopy(const QString &tifPath)
+namespace {
+
+// An image written by this module, read back without a TIFF library: the
+// layout is ours (uncompressed, one contiguous run of rows), so the rows are
+// converted straight to RGB. False for anything else.
+bool ReadOwnImage(const QString &tifPath, QImage *out, ImageGeoReference *geo)
 {
-    const QImage image(tifPath);
+    QFile f(tifPath);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = f.size();
+    auto readAt = [&](qint64 offset, void *dst, qint64 n) {
+        return offset >= 0 && n >= 0 && offset + n <= size && f.seek(offset)
+               && f.read(static_cast<char *>(dst), n) == n;
+    };
+    auto u16 = [](const uchar *p) { return std::uint16_t(p[0] | (p[1] << 8)); };
+    auto u32 = [](const uchar *p) {
+        return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16)
+               | (std::uint32_t(p[3]) << 24);
+    };
+    auto doubles = [&](std::uint32_t offset, double *dst, int n) {
+        QByteArray raw(8 * n, '\0');
+        if (!readAt(offset, raw.data(), raw.size()))
+            return false;
+        std::memcpy(dst, raw.constData(), size_t(raw.size()));   // little-endian host
+        return true;
+    };
+    uchar head[8];
+    if (!readAt(0, head, 8) || u16(head) != 0x4949 || u16(head + 2) != 42)
+        return false;
+    const std::uint32_t ifd = u32(head + 4);
+    uchar countRaw[2];
+    if (!readAt(ifd, countRaw, 2))
+        return false;
+    std::uint32_t width = 0, height = 0, firstStrip = 0, colorMap = 0, spp = 1, bits = 8;
+    std::uint32_t compression = 1, photometric = 0, transform = 0, keys = 0, params = 0;
+    for (int i = 0; i < u16(countRaw); ++i) {
+        uchar e[12];
+        if (!readAt(ifd + 2 + 12 * qint64(i), e, 12))
+            return false;
+        const std::uint16_t type = u16(e + 2);
+        const std::uint32_t count = u32(e + 4);
+        const std::uint32_t value = type == Short && count == 1 ? u16(e + 8) : u32(e + 8);
+        switch (u16(e)) {
+        case ImageWidth: width = value; break;
+        case ImageLength: height = value; break;
+        case BitsPerSample: bits = count == 1 ? value : 8; break;
+        case Compression: compression = value; break;
+        case PhotometricInterpretation: photometric = value; break;
+        case StripOffsets: {
+            uchar first[4];
+            if (count == 1)
+                firstStrip = value;
+            else if (readAt(value, first, 4))
+                firstStrip = u32(first);
+            break;
+        }
+        case SamplesPerPixel: spp = value; break;
+        case ColorMap: colorMap = value; break;
+        case ModelTransformationTag: transform = value; break;
+        case GeoKeyDirectoryTag: keys = value; break;
+        case GeoDoubleParamsTag: params = value; break;
+        default: break;
+        }
+    }
+    const bool palette = photometric == 3 && spp == 1;
+    const bool rgb = photometric == 2 && spp == 3;
+    if (compression != 1 || bits != 8 || !(palette || rgb) || width == 0 || height == 0 || width > 1000000
+        || (palette && colorMap == 0))
+        return false;
+    const qint64 rowBytes = qint64(width) * spp;
+    if (qint64(firstStrip) + rowBytes * height > size)
+        return false;
+
+    std::uint8_t lut[256][3] = {};
+    if (palette) {
+        QByteArray map(768 * 2, '\0');
+        if (!readAt(colorMap, map.data(), map.size()))
+            return false;
+        const auto *m = reinterpret_cast<const uchar *>(map.constData());
+        for (int i = 0; i < 256; ++i)
+            for (int ch = 0; ch < 3; ++ch)
+                lut[i][ch] = std::uint8_t(u16(m + 2 * (256 * ch + i)) >> 8);
+    }
+    QImage image(int(width), int(height), QImage::Format_RGB888);
     if (image.isNull())
         return false;
+    if (!f.seek(firstStrip))
+        return false;
+    QByteArray row(int(rowBytes), '\0');
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (f.read(row.data(), rowBytes) != rowBytes)
+            return false;
+        uchar *dst = image.scanLine(int(y));
+        const auto *src = reinterpret_cast<const uchar *>(row.constData());
+        if (rgb) {
+            std::memcpy(dst, src, size_t(rowBytes));
+        } else {
+            for (std::uint32_t x = 0; x < width; ++x, dst += 3) {
+                const std::uint8_t *c = lut[src[x]];
+                dst[0] = c[0];
+                dst[1] = c[1];
+                dst[2] = c[2];
+            }
+        }
+    }
+    *out = image;
+
+    *geo = ImageGeoReference();
+    double m[8], p[5];
+    QByteArray dir(kGeoKeyShorts * 2, '\0');
+    if (transform && keys && params && doubles(transform, m, 8) && doubles(params, p, kGeoDoubles)
+        && readAt(keys, dir.data(), dir.size())) {
+        const auto *k = reinterpret_cast<const uchar *>(dir.constData());
+        for (int i = 4; i + 3 < kGeoKeyShorts; i += 4)
+            if (u16(k + 2 * i) == 2048)
+                geo->geographicType = u16(k + 2 * (i + 3));
+        geo->valid = std::isfinite(m[0]) && std::isfinite(m[3]) && std::isfinite(m[7]) && m[0] != 0.0;
+        geo->a = m[0];
+        geo->b = m[1];
+        geo->x = m[3];
+        geo->d = m[4];
+        geo->e = m[5];
+        geo->y = m[7];
+        geo->centralMeridian = p[0];
+        geo->scaleFactor = p[4];
+    }
+    return true;
+}
+
+} // namespace
+
+bool ReadImage(const QString &tifPath, QImage *image, ImageGeoReference *geo)
+{
+    ImageGeoReference unused;
+    return ReadOwnImage(tifPath, image, geo ? geo : &unused);
+}
+
+bool SaveJpegCopy(const QString &tifPath)
+{
+    QImage image;
+    ImageGeoReference geo;
+    // Our own layout is read directly; only a foreign file goes through the
+    // image plug-ins (whose TIFF reader complains about the GeoTIFF tags).
+    if (!ReadOwnImage(tifPath, &image, &geo)) {
+        image = QImage(tifPath);
+        if (image.isNull())
+            return false;
+        image = image.convertToFormat(QImage::Format_RGB888);
+    }
     const QString jpg = JpegPathFor(tifPath);
     QDir().mkpath(QFileInfo(jpg).path());
-    return image.convertToFormat(QImage::Format_RGB888).save(jpg, "JPG", 35);
+    if (!image.save(jpg, "JPG", 35))
+        return false;
+    // The copy lies where the TIFF does.
+    if (geo.valid) {
+        const georef::WorldFile world =
+            georef::WorldFileFromCornerTransform(geo.a, geo.b, geo.x, geo.d, geo.e, geo.y);
+        georef::WritePictureSidecars(
+            jpg, world, georef::TransverseMercatorWkt(geo.geographicType, geo.centralMeridian, geo.scaleFactor));
+    }
+    return true;
 }
 
 } // namespace tiffstream

@@ -29,6 +29,7 @@
 // with a 1728-pixel palette of gamma 2, GeographicType 4326 and the geo
 // blocks only when the aircraft moves). Both get the same layout.
 #include <QByteArray>
+#include <QImage>
 #include <QDateTime>
 #include <QString>
 #include <QVector>
@@ -123,7 +124,8 @@ QVector<std::uint16_t> MakeColorMap(double gamma);
 // 52 SHORTs: the directory header and the 12 keys of a user-defined
 // transverse Mercator projection in metres on the given geographic type.
 QVector<std::uint16_t> MakeGeoKeyDirectory(std::uint16_t geographicType);
-// central meridian, 0, 500000, 0, 0.9996013
+// central meridian, 0, 500000, 0, and the coordinate converter's scale
+// factor (0.9996)
 QVector<double> MakeGeoDoubleParams(double centralMeridian);
 // 16 doubles: the grid's cell size and rotation, with the image's upper
 // left corner at the grid position (column, row).
@@ -206,8 +208,23 @@ QString JpegPathFor(const QString &tifPath);
 // is shorter than its rows, or the final file cannot be made.
 bool FinalPass(const QString &tmpPath, const QString &finalPath, int rowWidth,
                std::int64_t rows, const Stamp *stamp = nullptr);
+// The georeference of an image read back: corner-based affine transform
+// (x = a*col + b*row + x0, y = d*col + e*row + y0), the geographic type
+// and the transverse Mercator parameters.
+struct ImageGeoReference {
+    bool valid = false;
+    double a = 1, b = 0, x = 0, d = 0, e = -1, y = 0;
+    int geographicType = 4326;
+    double centralMeridian = 0.0;
+    double scaleFactor = 0.9996;
+};
+// Reads an image of this module's own layout (palette or RGB, uncompressed)
+// into 24-bit RGB, with its georeference when it has one. False for any
+// other file.
+bool ReadImage(const QString &tifPath, QImage *image, ImageGeoReference *geo = nullptr);
 // The JPEG copy of a final TIFF (24-bit RGB, quality 35); false when the
-// TIFF cannot be loaded or the copy cannot be saved.
+// TIFF cannot be loaded or the copy cannot be saved. A georeferenced TIFF's
+// copy gets a world file, a ".prj" and a GDAL auxiliary file beside it.
 bool SaveJpegCopy(const QString &tifPath);
 
 } // namespace tiffstream

@@ -455,6 +455,7 @@ TEST_F(LogFile, StartTimeAndElevationRasterFromTheName)
     EXPECT_FALSE(CCindrelDspLog::DateTimeFromFileName(path("flight.plf")).isValid());
     EXPECT_FALSE(CCindrelDspLog::DateTimeFromFileName(path("20241315_1432_x.plf")).isValid());
     EXPECT_TRUE(CCindrelDspLog::ElevationFileName(QStringLiteral("/a/b/flight.plf")).isEmpty());
+    EXPECT_TRUE(CCindrelDspLog::ElevationFileName(QStringLiteral("/a/b_c/flight.plf")).isEmpty());
 }
 
 TEST_F(LogFile, OpenErrorsAndReadingBeforeOpening)

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QPointF>
+#include <QProcess>
 #include <QFile>
 #include <QImage>
 #include <QSettings>
@@ -50,7 +52,9 @@ QString writeOrtho(const QString &dir, const QString &name, int rows,
     // margin's outer edge at column -33.5.
     grid.SetGeoReference(kCell, kCell, 0, 0, e0 + 33.5 * kCell, n0 + 0.5 * kCell, 1, 0.0, 0);
     EXPECT_TRUE(tif.WriteTrailer(grid, rows));
-    EXPECT_TRUE(tif.Finalize(tmp, 0, 0, 0));
+    // A stamp whose count bytes are 255, as a fire pixel would be: the
+    // mosaic must not take the stamp for image data.
+    EXPECT_TRUE(tif.Finalize(tmp, 0, 0, 0xFFFFFFFFu));
     return dir + QLatin1Char('/') + name + QStringLiteral(".tif");
 }
 
@@ -177,8 +181,45 @@ TEST(Mosaic, OnePassGreysFireAndHeatPoints)
         EXPECT_TRUE(r.out.contains(QStringLiteral("Geometry: Point"))) << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(QStringLiteral("Feature Count: 12"))) << r.out.toStdString();
         EXPECT_TRUE(r.out.contains(QStringLiteral("Pass: String (3.0)"))) << r.out.toStdString();
-        // The points lie near 117 W, 40.6 N (longitude is x).
+        // The points lie near 117 W, 40.6 N (longitude is x), on NAD83 as
+        // the ortho image states.
         EXPECT_TRUE(r.out.contains(QStringLiteral("Extent: (-11"))) << r.out.toStdString();
+        EXPECT_TRUE(r.out.contains(QStringLiteral("NAD83"))) << r.out.toStdString();
+    }
+    // Each heat point at its pixel's centre: their mean is the centre of the
+    // fire block (columns 800-803, rows 60-62) as GDAL reads the ortho image,
+    // and the mosaic picture (world file, coordinate system) puts its fire
+    // pixel there too.
+    if (testsupport::haveTool(QStringLiteral("gdaltransform"))) {
+        double lat = 0, lon = 0;
+        SHPHandle shp = SHPOpen(QFile::encodeName(dir + QStringLiteral("/M_RawHeatData")).constData(), "rb");
+        ASSERT_TRUE(shp);
+        for (int i = 0; i < 12; ++i) {
+            SHPObject *o = SHPReadObject(shp, i);
+            lon += o->padfX[0] / 12;
+            lat += o->padfY[0] / 12;
+            SHPDestroyObject(o);
+        }
+        SHPClose(shp);
+        auto where = [](const QString &image, double x, double y) {
+            QProcess p;
+            p.start(QStringLiteral("gdaltransform"), {QStringLiteral("-t_srs"), QStringLiteral("EPSG:4269"), image});
+            p.waitForStarted();
+            p.write(QByteArray::number(x) + ' ' + QByteArray::number(y) + '\n');
+            p.closeWriteChannel();
+            p.waitForFinished();
+            const QList<QByteArray> f = p.readAllStandardOutput().simplified().split(' ');
+            return f.size() >= 2 ? QPointF(f[0].toDouble(), f[1].toDouble()) : QPointF();
+        };
+        const QPointF centre = where(dir + QStringLiteral("/M_7_ortho.tif"), 802.0, 61.5);
+        EXPECT_NEAR(lon, centre.x(), 1e-7);
+        EXPECT_NEAR(lat, centre.y(), 1e-7);
+        const QPointF picture = where(dir + QStringLiteral("/M_mosaic.jpg"), 801 - 31 + 0.5, 61 + 2 + 0.5);
+        EXPECT_NEAR((picture.x() - centre.x()) * 85000.0, 0.0, 1.5 * kCell);
+        EXPECT_NEAR((picture.y() - centre.y()) * 111000.0, 0.0, 1.5 * kCell);
+        const QString info = testsupport::run(QStringLiteral("gdalinfo"), {dir + QStringLiteral("/M_mosaic.jpg")}).out;
+        EXPECT_TRUE(info.contains(QStringLiteral("Transverse Mercator")) && info.contains(QStringLiteral("NAD83")))
+            << info.toStdString();
     }
 }
 

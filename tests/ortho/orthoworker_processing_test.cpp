@@ -1,5 +1,6 @@
 // The worker's processing of real logs: elevation, desmoking, products and
 // the site script, with a simulated run and DEM.
+#include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
 #include "geodata/desmoke.h"
@@ -105,9 +106,17 @@ TEST(OrthoWorkerNames, ElevationNameCutsBaseNameAtLastUnderscore)
 {
     EXPECT_EQ(OrthoRectifyWorker::ElevationName(QStringLiteral("/data/m/20240715_1432_Demo_3.plf")),
               QDir::toNativeSeparators(QStringLiteral("/data/m/20240715_1432_Demo")));
-    // An underscore in the folder is not taken for the pass separator.
-    EXPECT_EQ(OrthoRectifyWorker::ElevationName(QStringLiteral("/data/my_m/run07.plf")),
-              QDir::toNativeSeparators(QStringLiteral("/data/my_m/run07")));
+    // One rule with the rectifier: a dotted name keeps its dots, and an
+    // underscore in the folder is not taken for the pass separator.
+    for (const QString &log : {QStringLiteral("/data/m/20240715_1432_Demo.v2_3.plf"),
+                               QStringLiteral("/data/my_m/run07.plf"), QStringLiteral("/data/m/a.b_1.plf")}) {
+        const QString bil = CCindrelDspLog::ElevationFileName(log);
+        EXPECT_EQ(OrthoRectifyWorker::ElevationName(log),
+                  bil.isEmpty() ? QString() : QDir::toNativeSeparators(bil.left(bil.size() - 4)));
+    }
+    EXPECT_EQ(OrthoRectifyWorker::ElevationName(QStringLiteral("/data/m/20240715_1432_Demo.v2_3.plf")),
+              QDir::toNativeSeparators(QStringLiteral("/data/m/20240715_1432_Demo.v2")));
+    EXPECT_TRUE(OrthoRectifyWorker::ElevationName(QStringLiteral("/data/my_m/run07.plf")).isEmpty());
 }
 
 TEST(OrthoWorkerNames, RunAreaBoxRejectsUnsetAreaAndOrdersCorners)

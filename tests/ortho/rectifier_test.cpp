@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QMap>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -261,4 +263,48 @@ TEST(OrthoRun, ALineFarAheadOfTheRunNeverReachesOutsideTheGrid)
     ASSERT_FALSE(ortho.isNull());
     // The lines before the jump are all there (150 lines of about 1.9 m).
     EXPECT_GT(ortho.height() * rect.CellSize(), 150 * 1.7);
+}
+
+// The second thread traces half of every line; the products are the same
+// byte for byte as with one. The run's swath leaves the path's raster
+// (the raster is widened between the passes).
+TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
+{
+    SimRun run;
+    QString error;
+    ASSERT_TRUE(makeRun(shortRun(QStringLiteral("threads"), 400), &run, &error)) << error.toStdString();
+    // Both runs start from the path's raster (the first widens it in place).
+    const QString raster = run.folder + QStringLiteral("/20240715_1432_Demo");
+    const QStringList trio{QStringLiteral(".hdr"), QStringLiteral(".blw"), QStringLiteral(".bil")};
+    for (const QString &ext : trio)
+        ASSERT_TRUE(QFile::copy(raster + ext, raster + QStringLiteral("_path") + ext));
+    QMap<int, QMap<QString, QString>> products;
+    for (int threads : {1, 2}) {
+        for (const QString &ext : trio) {
+            QFile::remove(raster + ext);
+            ASSERT_TRUE(QFile::copy(raster + QStringLiteral("_path") + ext, raster + ext));
+        }
+        const QString out = run.folder + QStringLiteral("/threads%1").arg(threads);
+        ASSERT_TRUE(QDir().mkpath(out));
+        ColdCurve curve;
+        CCindrelDspLog source(&curve);
+        source.OnFileOpen(run.log);
+        CRectifiedStripChart rect(&source);
+        rect.SetThreads(threads);
+        EXPECT_EQ(rect.Threads(), threads);
+        rect.SetOutputDirectory(out);
+        rect.Process();
+        ASSERT_EQ(rect.GetOutcome(), CRectifiedStripChart::Produced);
+        for (const QString &path : rect.Products()) {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            // The files name the time they were made.
+            products[threads][QFileInfo(path).fileName()] = QString::fromLatin1(f.readAll()).replace(
+                QRegularExpression(QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d")), QStringLiteral("(time)"));
+        }
+    }
+    EXPECT_EQ(products[1].keys(), products[2].keys());
+    EXPECT_EQ(products[1].size(), 6);
+    for (const QString &name : products[1].keys())
+        EXPECT_TRUE(products[1][name] == products[2][name]) << name.toStdString();
 }

@@ -75,10 +75,10 @@ QJsonObject gdalJson(const QString &path)
     return QJsonDocument::fromJson(r.out.toUtf8()).object();
 }
 
-TEST(StripFileTest, FastRunIsAGeoTiffWhoseCornersMatchTheGrid)
+TEST(StripFileTest, FastMapRunIsAGeoTiffWhoseCornersMatchTheGrid)
 {
     FileRun run(QStringLiteral("fast"));
-    run.fly(700, false);
+    run.fly(700, true);
     run.chart->FinishRun();
     // The newest line's grid row and the grid's georeference at the end.
     const int newestRow = run.chart->WriteRow() + 1;
@@ -122,8 +122,9 @@ TEST(StripFileTest, FastRunIsAGeoTiffWhoseCornersMatchTheGrid)
         *x = gt[0].toDouble() + px * gt[1].toDouble() + py * gt[2].toDouble();
         *y = gt[3].toDouble() + px * gt[4].toDouble() + py * gt[5].toDouble();
     };
-    // From the top: END RUN (60) and end bar (59), then the newest line.
-    const int top = 60 + 59;
+    // From the top: END RUN (60), scale line (60) and end bar (59), then
+    // the newest line.
+    const int top = 60 + 60 + 59;
     double x, y;
     geo(33.0, top, &x, &y);
     EXPECT_NEAR(x, gx0, 0.01);
@@ -139,29 +140,35 @@ TEST(StripFileTest, FastRunIsAGeoTiffWhoseCornersMatchTheGrid)
     EXPECT_EQ(QImageReader(jpg).format(), QByteArray("jpeg"));
 }
 
-TEST(StripFileTest, SlowRunHasNoGeoreference)
+TEST(StripFileTest, SlowRunOrPlainRunHasNoGeoreference)
 {
-    FileRun run(QStringLiteral("slowfile"));
-    run.source.speed = 10.0f;   // not above 10 m/s when the trailer is written
-    run.fly(150, false);
-    const QString tif = run.finish();
-    const stripfix::TiffFile t = stripfix::readTiff(tif);
-    ASSERT_TRUE(t.ok);
-    EXPECT_EQ(t.entries.size(), 17);
-    EXPECT_FALSE(t.entries.contains(34264));
-    EXPECT_FALSE(t.entries.contains(34735));
-    EXPECT_FALSE(t.entries.contains(34736));
-    // The copyright ends with the start year; every text keeps its NUL.
-    const QByteArray copyright = t.text(33432);
-    EXPECT_TRUE(copyright.endsWith(QByteArray("2024", 5)));
-    if (testsupport::haveTool(QStringLiteral("gdalinfo"))) {
-        const QJsonObject info = gdalJson(tif);
-        EXPECT_FALSE(info.contains(QStringLiteral("geoTransform")));
+    // Not above 10 m/s when the trailer is written; or rows of scan lines
+    // (plain mode), which have no ground scale along the track.
+    for (const bool slow : {true, false}) {
+        SCOPED_TRACE(slow ? "slow map run" : "fast plain run");
+        FileRun run(slow ? QStringLiteral("slowfile") : QStringLiteral("plainfile"));
+        if (slow)
+            run.source.speed = 10.0f;
+        run.fly(150, slow);
+        const QString tif = run.finish();
+        const stripfix::TiffFile t = stripfix::readTiff(tif);
+        ASSERT_TRUE(t.ok);
+        EXPECT_EQ(t.entries.size(), 17);
+        EXPECT_FALSE(t.entries.contains(34264));
+        EXPECT_FALSE(t.entries.contains(34735));
+        EXPECT_FALSE(t.entries.contains(34736));
+        // The copyright ends with the start year; every text keeps its NUL.
+        const QByteArray copyright = t.text(33432);
+        EXPECT_TRUE(copyright.endsWith(QByteArray("2024", 5)));
+        if (testsupport::haveTool(QStringLiteral("gdalinfo"))) {
+            const QJsonObject info = gdalJson(tif);
+            EXPECT_FALSE(info.contains(QStringLiteral("geoTransform")));
     }
     if (testsupport::haveTool(QStringLiteral("tiffinfo"))) {
         const auto r = testsupport::run(QStringLiteral("tiffinfo"), {tif});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_FALSE(r.err.contains(QStringLiteral("Error"), Qt::CaseInsensitive)) << r.err.toStdString();
+    }
     }
 }
 

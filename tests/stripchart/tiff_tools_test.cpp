@@ -111,12 +111,18 @@ TEST(TiffWithTools, GdalSeesTransverseMercatorDatumAndOurCorners)
         const auto r = testsupport::run("gdalinfo", {"-proj4", p.tif});
         ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
         const QString proj4 = r.out.section(QStringLiteral("PROJ.4 string is:"), 1).section('\n', 1, 1);
-        EXPECT_TRUE(proj4.contains("+proj=tmerc")) << proj4.toStdString();
-        EXPECT_EQ(proj4Value(proj4, "lon_0"), -123.0);
-        EXPECT_EQ(proj4Value(proj4, "lat_0"), 0.0);
-        EXPECT_NEAR(proj4Value(proj4, "k"), 0.9996013, 1e-12);
-        EXPECT_EQ(proj4Value(proj4, "x_0"), 500000.0);
-        EXPECT_EQ(proj4Value(proj4, "y_0"), 0.0);
+        // On a zone's central meridian with the UTM scale, GDAL knows the
+        // grid for UTM zone 10 itself; otherwise it spells the parameters.
+        if (proj4.contains("+proj=utm")) {
+            EXPECT_TRUE(proj4.contains("+zone=10 ")) << proj4.toStdString();
+        } else {
+            EXPECT_TRUE(proj4.contains("+proj=tmerc")) << proj4.toStdString();
+            EXPECT_EQ(proj4Value(proj4, "lon_0"), -123.0);
+            EXPECT_EQ(proj4Value(proj4, "lat_0"), 0.0);
+            EXPECT_NEAR(proj4Value(proj4, "k"), 0.9996, 1e-12);
+            EXPECT_EQ(proj4Value(proj4, "x_0"), 500000.0);
+            EXPECT_EQ(proj4Value(proj4, "y_0"), 0.0);
+        }
         EXPECT_TRUE(proj4.contains(QStringLiteral("+datum=%1").arg(k.datum))) << proj4.toStdString();
         EXPECT_TRUE(proj4.contains("+units=m"));
 
@@ -161,7 +167,7 @@ TEST(TiffWithTools, ListgeoPrintsOurKeys)
                           "ProjNatOriginLatGeoKey (Double,1): 0 ",
                           "ProjFalseEastingGeoKey (Double,1): 500000 ",
                           "ProjFalseNorthingGeoKey (Double,1): 0 ",
-                          "ProjScaleAtNatOriginGeoKey (Double,1): 0.9996013 ", "ModelTransformationTag (4,4)"})
+                          "ProjScaleAtNatOriginGeoKey (Double,1): 0.9996 ", "ModelTransformationTag (4,4)"})
         EXPECT_TRUE(r.out.contains(QLatin1String(s))) << s << "\n" << r.out.toStdString();
 }
 

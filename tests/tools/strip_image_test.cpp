@@ -72,13 +72,14 @@ TEST(StripImageToolTest, WritesTheImageBesideTheLogAndItsJpegCopy)
         EXPECT_TRUE(t.out.contains(QStringLiteral("Palette")) || t.out.contains(QStringLiteral("palette")))
             << t.out.toStdString();
     }
+    // A rebuilt strip chart is plain mode, rows of scan lines: it claims no
+    // georeference, and its JPEG copy gets no world file; the program
+    // prints none of the image library's complaints.
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Unknown field"))) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(fi.path() + QStringLiteral("/jpeg/") + fi.completeBaseName() + QStringLiteral(".jgw")));
     if (testsupport::haveTool(QStringLiteral("listgeo"))) {
-        // A moving aircraft: the image carries its GeoTIFF keys.
         const auto g = run(QStringLiteral("listgeo"), {tif});
-        EXPECT_EQ(g.exitCode, 0);
-        EXPECT_TRUE(g.out.contains(QStringLiteral("ProjCoordTransGeoKey")) ||
-                    g.out.contains(QStringLiteral("CT_TransverseMercator")))
-            << g.out.toStdString();
+        EXPECT_FALSE(g.out.contains(QStringLiteral("CT_TransverseMercator"))) << g.out.toStdString();
     }
 }
 

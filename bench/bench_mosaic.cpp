@@ -1,0 +1,130 @@
+// Mosaic cost: rebuilding the mission mosaic and heat points from two
+// rectified simulated passes (ortho rows per second), against a plain read
+// of the same ortho files. The ratio of the two is the figure to watch.
+#include "datasource/ccindreldsplog.h"
+#include "datasource/coldcurve.h"
+#include "geodata/celevationdata.h"
+#include "geodata/cmosaic.h"
+#include "ortho/crectifiedstripchart.h"
+#include "platform/notice.h"
+#include "platform/paths.h"
+#include "sim/demodata.h"
+#include "sim/linegenerator.h"
+#include "sim/scene.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kLines = 1500;
+QString g_dir;
+QStringList g_orthos;
+qint64 g_rows = 0;
+
+bool prepare(const QString &dir)
+{
+    qputenv("CINDREL_C_DRIVE", QFile::encodeName(dir + QStringLiteral("/c-drive")));
+    QDir::setCurrent(dir);
+    g_dir = dir;
+    sim::SceneParams sp;
+    sp.seed = 11;
+    sp.regionDeg = 0.25;
+    sp.fireCount = 6;
+    sp.fireSpreadM = 1500;
+    sim::Scene scene(sp);
+    QString error;
+    const auto tilePath = [](int i) {
+        return cindrel::mapCDrivePath(QStringLiteral("C:\\demdata\\cd%1\\demimage").arg(i, 2, 10, QLatin1Char('0')));
+    };
+    if (!sim::writeDemTiles(scene, dir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), tilePath, &error))
+        return false;
+    CElevationData dem;
+    if (!dem.ExtractArea(-121.56, 44.56, -121.44, 44.46, dir + QStringLiteral("/20240715_1432_Bench")))
+        return false;
+    // Two overlapping passes, north- and southbound.
+    for (int pass = 1; pass <= 2; ++pass) {
+        sim::PassParams p;
+        p.passNumber = pass;
+        p.startLat = pass == 1 ? 44.49 : 44.53;
+        p.startLon = pass == 1 ? -121.5 : -121.49;
+        p.headingDeg = pass == 1 ? 0.0 : 180.0;
+        p.lineCount = kLines;
+        const QString log = dir + QStringLiteral("/20240715_1432_Bench_%1.plf").arg(pass);
+        ColdCurve curve;
+        {
+            CCindrelDspLog out(&curve);
+            if (!out.OpenForWrite(log))
+                return false;
+            sim::LineGenerator gen(scene, p);
+            auto rec = std::make_unique<ScanLineRec>();
+            while (gen.next(*rec))
+                out.WriteRecord(*rec);
+            out.Close();
+        }
+        CCindrelDspLog in(&curve);
+        in.OnFileOpen(log);
+        CRectifiedStripChart rect(&in);
+        rect.SetOutputDirectory(dir);
+        rect.Process();
+        if (rect.GetOutcome() != CRectifiedStripChart::Produced)
+            return false;
+        const QString ortho = dir + QStringLiteral("/20240715_1432_Bench_%1_ortho.tif").arg(pass);
+        g_orthos << ortho;
+        g_rows += QFileInfo(ortho).size() / 1728;
+    }
+    return true;
+}
+
+void BM_Mosaic(benchmark::State &state)
+{
+    for (auto _ : state) {
+        CMosaic mosaic(g_dir + QStringLiteral("/20240715_1432_Bench_2.plf"));
+        if (!mosaic.Saved())
+            state.SkipWithError("no mosaic");
+    }
+    state.SetItemsProcessed(state.iterations() * g_rows);
+}
+BENCHMARK(BM_Mosaic)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_ReadOrthos(benchmark::State &state)
+{
+    QByteArray row(1728, '\0');
+    for (auto _ : state) {
+        for (const QString &path : g_orthos) {
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly))
+                state.SkipWithError("cannot read");
+            while (f.read(row.data(), row.size()) == row.size())
+                benchmark::DoNotOptimize(row.data());
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * g_rows);
+}
+BENCHMARK(BM_ReadOrthos)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    Notice::setTestMode(true);
+    QTemporaryDir dir;
+    if (!dir.isValid() || !prepare(dir.path())) {
+        std::fprintf(stderr, "bench_mosaic: cannot prepare the rectified passes\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    QDir::setCurrent(QDir::tempPath());
+    return 0;
+}
