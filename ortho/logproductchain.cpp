@@ -1,6 +1,7 @@
 #include "ortho/logproductchain.h"
 
 #include "datasource/ccindreldsplog.h"
+#include "datasource/firelimits.h"
 #include "datasource/cutmconverter.h"
 #include "geodata/celevationdata.h"
 #include "geodata/cmosaic.h"
@@ -135,8 +136,8 @@ LogOutcome LogProductChain::Run(const LogJob &job) const
         const double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
         const double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
         const double a0 = settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();
-        const int fireLimit = settings.value(SettingsKey::FireDetectChnBFireLimit, 65000).toInt();
-        const int coldLimit = settings.value(SettingsKey::FireDetectChnBColdLimit, 1000).toInt();
+        const int fireLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong());
+        const int coldLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
         // A failed run leaves the log as recorded; the products are then
         // made from the fire pixels of the flight.
         result.desmoke = DesmokeLog(job.logPath, a2, a1, a0, fireLimit, coldLimit, curve, nullptr);
