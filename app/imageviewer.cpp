@@ -207,8 +207,8 @@ void ImageViewer::loadSettings()
 {
     QSettings s;
     usePoly = s.value(SettingsKey::FireDetectUsePoly, true).toBool();
-    bMax = s.value(SettingsKey::FireDetectChnBFireLimit, 65000).toInt();
-    bMin = s.value(SettingsKey::FireDetectChnBColdLimit, 1000).toInt();
+    bMax = ChnBLimitFromSettings(s.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong());
+    bMin = ChnBLimitFromSettings(s.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
     a2 = s.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
     a1 = s.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
     a0 = s.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();

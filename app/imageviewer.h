@@ -10,6 +10,7 @@
 // waterfall's processData, the thresholds panel's updateGraph and dspComm
 // here; lines therefore reach the displays one tick after the cycle that
 // took them in.
+#include "datasource/firelimits.h"
 #include "datasource/recordingcontrol.h"
 #include "display/displayowner.h"
 #include "ortho/orthorectifyworker.h"
@@ -154,8 +155,8 @@ public:
 
     // Acquisition settings.
     bool usePoly = true;
-    std::int32_t bMax = 65000;
-    std::int32_t bMin = 1000;
+    std::int32_t bMax = kDefaultChnBFireLimit;
+    std::int32_t bMin = kDefaultChnBColdLimit;
     double a2 = 0.0, a1 = 0.0, a0 = 0.0;
     float chnBGain = 1.0f;
     std::int32_t chnBOffset = 100;

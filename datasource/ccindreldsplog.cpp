@@ -555,6 +555,18 @@ bool CCindrelDspLog::Close()
     return ok;
 }
 
+qint64 CCindrelDspLog::TrimPartialRecord(const QString &path)
+{
+    QFile f(path);
+    const qint64 size = f.size();
+    if (size % kRecordSizeV1 == 0 || size % kRecordSizeV2 == 0 || size % kRecordSizeV3 == 0)
+        return 0;
+    const qint64 whole = size - size % kRecordSizeV1;
+    if (!f.resize(whole))
+        return -1;
+    return size - whole;
+}
+
 bool CCindrelDspLog::WriteRecord(const ScanLineRec &rec)
 {
     if (!file.isOpen())

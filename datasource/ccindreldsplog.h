@@ -20,7 +20,8 @@
 // (the write file is unbuffered), so a program that dies loses no record
 // that WriteRecord accepted; Close also syncs the file to disk. A record
 // that cannot be written whole (disk full) is cut off again, so the file
-// always ends with a whole record.
+// always ends with a whole record. A log left by a recorder that was killed
+// mid-write is mended by TrimPartialRecord before the next recording starts.
 //
 // A damaged or foreign file never makes the reader go past a record: every
 // read is one record of the version's size; a partial record at the end of
@@ -110,6 +111,13 @@ public:
     bool Close() override;
     bool WriteRecord(const ScanLineRec &rec);
     bool IsOpenForWrite() const { return file.isOpen(); }
+    // A recorder killed in the middle of a write (the kernel stops a large
+    // write at a page boundary on SIGKILL) can leave a partial record at
+    // the end of its log. Cuts such a tail off a log whose size fits no
+    // record layout, back to whole version 1 records (the layout the
+    // recorder writes). Returns the bytes cut off, 0 when the log was whole,
+    // -1 when it could not be cut.
+    static qint64 TrimPartialRecord(const QString &path);
 
     // ---- helpers ----
     // 0 until a log is opened, then 1, 2 or 3.

@@ -2,11 +2,18 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <type_traits>
 
 CDspDataBuffer::CDspDataBuffer(ColdCurve *coldCurve)
-    : ring_(new ScanLineRec[kCapacity]), scratch_(new ScanLineRec), coldCurve_(coldCurve)
+    : ring_(static_cast<ScanLineRec *>(std::calloc(kCapacity, sizeof(ScanLineRec)))),
+      scratch_(new ScanLineRec),
+      coldCurve_(coldCurve)
 {
-    std::memset(static_cast<void *>(ring_.get()), 0, sizeof(ScanLineRec) * kCapacity);
+    static_assert(std::is_trivially_copyable<ScanLineRec>::value && std::is_trivially_default_constructible<ScanLineRec>::value,
+                  "the ring holds plain records");
+    if (!ring_)
+        throw std::bad_alloc();
     scratch_->clear();
 }
 

@@ -98,6 +98,10 @@ bool CRecordingControl::ManipulateLogFile(int opCode, bool noRectify)
         // Never truncate an earlier recording that happens to carry the same
         // name (a restart or a mission change within the same minute): take
         // the next segment name instead.
+        if (recoveredRoot != dataRoot) {
+            RecoverInterruptedLogs(dataRoot);
+            recoveredRoot = dataRoot;
+        }
         QString name = LogFileName();
         while (QFileInfo::exists(name)) {
             ++segmentNumber;
@@ -109,6 +113,7 @@ bool CRecordingControl::ManipulateLogFile(int opCode, bool noRectify)
             return false;
         }
         logOpen = true;
+        writeFailureTold = false;
         ++segmentNumber;
         return true;
     }
@@ -141,8 +146,29 @@ bool CRecordingControl::ManipulateLogFile(int opCode, bool noRectify)
 
 void CRecordingControl::WriteLogLine(const ScanLineRec &line)
 {
-    if (recorder)
-        recorder->WriteRecord(line);
+    if (!recorder || !recorder->IsOpenForWrite())
+        return;   // no log (one that could not be created was reported then)
+    if (recorder->WriteRecord(line) || writeFailureTold)
+        return;
+    writeFailureTold = true;
+    Notice::critical(dialogParent, kTitle,
+                     QStringLiteral("ERROR: writing log file %1 (disk full?). Lines from %2 on are not recorded; "
+                                    "the lines before are kept.")
+                         .arg(QDir::toNativeSeparators(currentLogPath))
+                         .arg(line.lineIndex),
+                     QMessageBox::Ok);
+}
+
+int CRecordingControl::RecoverInterruptedLogs(const QString &folder)
+{
+    int mended = 0;
+    const QFileInfoList logs =
+        QDir(folder).entryInfoList({QStringLiteral("*.plf")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &log : logs) {
+        if (CCindrelDspLog::TrimPartialRecord(log.filePath()) > 0)
+            ++mended;
+    }
+    return mended;
 }
 
 void CRecordingControl::StopRecording()

@@ -22,6 +22,9 @@
 //
 // Every line handed to WriteLogLine reaches the operating system before the
 // call returns (the recorder writes unbuffered); closing a log syncs it.
+// Every log holds whole records only: a failed write is cut back, and a log
+// that a killed recorder left with a partial last record is mended before
+// the next log of its folder is opened.
 #include "datasource/ccindreldsplog.h"
 
 #include <QDateTime>
@@ -88,8 +91,16 @@ public:
     // for orthorectification unless noRectify. Other codes: error box.
     bool ManipulateLogFile(int opCode, bool noRectify);
 
-    // Writes the line to the open log; nothing when none is open.
+    // Writes the line to the open log; nothing when none is open. The first
+    // line of a log that cannot be written (disk full) tells the operator;
+    // the lines written before stay in the log.
     void WriteLogLine(const ScanLineRec &line);
+
+    // Cuts the partial last record off every log in folder that a recorder
+    // killed mid-write left behind (see CCindrelDspLog::TrimPartialRecord);
+    // done before the first log of a data folder is opened. Returns the
+    // number of logs mended.
+    static int RecoverInterruptedLogs(const QString &folder);
 
     // The operator's stop-recording command.
     void StopRecording();
@@ -123,4 +134,6 @@ private:
     RecordingHost *host;
     QWidget *dialogParent;
     QString lastClosedLog;
+    QString recoveredRoot;        // data folder already checked for interrupted logs
+    bool writeFailureTold = false;  // per log
 };

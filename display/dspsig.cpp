@@ -60,6 +60,14 @@ void setTextIfChanged(QLabel *label, const QString &text)
 
 } // namespace
 
+DspSig::AutoAmounts DspSig::StoredAutoAmounts()
+{
+    QSettings settings;
+    return AutoAmounts{settings.value(SettingsKey::FireDetectAutoAmt, 50).toInt(),
+                       settings.value(SettingsKey::BMaxAutoAmtToStore, 200).toInt(),
+                       settings.value(SettingsKey::BMinAutoAmtToStore, 1).toInt()};
+}
+
 DspSig::DspSig(DisplayOwner *owner, QWidget *parent) : QWidget(parent), owner_(owner)
 {
     QSettings settings;
@@ -67,9 +75,10 @@ DspSig::DspSig(DisplayOwner *owner, QWidget *parent) : QWidget(parent), owner_(o
     chnBGain_ = settings.value(SettingsKey::ChnBGain, 1.0f).toFloat();
     chnBOffset_ = settings.value(SettingsKey::ChnBOffset, 100).toInt();
     vOverH_ = settings.value(SettingsKey::VOverH, 5).toInt();
-    fireAmount_ = settings.value(SettingsKey::FireDetectAutoAmt, 50).toInt();
-    bMaxAmount_ = settings.value(SettingsKey::BMaxAutoAmtToStore, 200).toInt();
-    bMinAmount_ = settings.value(SettingsKey::BMinAutoAmtToStore, 1).toInt();
+    const AutoAmounts amounts = StoredAutoAmounts();
+    fireAmount_ = amounts.fire;
+    bMaxAmount_ = amounts.bMax;
+    bMinAmount_ = amounts.bMin;
     bMaxThreshold_ = owner_->chnBFireLimit();
     bMinThreshold_ = owner_->chnBColdLimit();
     fireHist_.reserve(kMaxLinesPerTick);

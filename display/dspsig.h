@@ -43,6 +43,13 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+    // The amounts the Auto buttons add to the newest measured values, as the
+    // settings store holds them (with their defaults).
+    struct AutoAmounts {
+        int fire, bMax, bMin;
+    };
+    static AutoAmounts StoredAutoAmounts();
+
     // Values, for the owner and for checks.
     std::int32_t fireThreshold() const { return fireThreshold_; }
     std::int32_t bMaxThreshold() const { return bMaxThreshold_; }

@@ -1,6 +1,8 @@
 #include "geodata/cbil.h"
 
-#include <QSaveFile>
+#include "platform/wholefile.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -448,8 +450,9 @@ bool CBil::Write(const QString &name) const
     // Each file is written under a temporary name and only renamed into
     // place when the whole trio has been written.
     bool hdrOk = false;
-    QSaveFile hdr(base + QStringLiteral(".hdr"));
-    if (hdr.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    const QString part = QStringLiteral(".part");
+    QFile hdr(base + QStringLiteral(".hdr") + part);
+    if (hdr.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         QByteArray t;
         if (!h_.title.isEmpty())
             t += "TITLE\t\t" + h_.title + "\n";
@@ -485,8 +488,8 @@ bool CBil::Write(const QString &name) const
     }
 
     bool worldOk = false;
-    QSaveFile blw(base + QStringLiteral(".blw"));
-    if (blw.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    QFile blw(base + QStringLiteral(".blw") + part);
+    if (blw.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         QByteArray t;
         const double v[6] = {h_.xdim, 0.0, 0.0, -h_.ydim, h_.ulxmap, h_.ulymap};
         char line[64];
@@ -498,8 +501,9 @@ bool CBil::Write(const QString &name) const
     }
 
     bool dataOk = false;
-    QSaveFile bil(base + QStringLiteral(".bil"));
-    if (h_.sizesValid && (DataCoversHeader() || h_.totalBytes == 0) && bil.open(QIODevice::WriteOnly)) {
+    QFile bil(base + QStringLiteral(".bil") + part);
+    if (h_.sizesValid && (DataCoversHeader() || h_.totalBytes == 0)
+        && bil.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         dataOk = true;
         if (h_.skipbytes > 0) {
             const QByteArray zeros(h_.skipbytes, '\0');
@@ -517,11 +521,19 @@ bool CBil::Write(const QString &name) const
     }
 
     // Buffered bytes reach the disk here, so a full disk shows before any
-    // file of an earlier trio is touched.
-    if (!hdrOk || !worldOk || !dataOk || !hdr.flush() || !blw.flush() || !bil.flush()) {
-        hdr.cancelWriting();
-        blw.cancelWriting();
-        bil.cancelWriting();
+    // file of an earlier trio is touched; the files are synced now, so that
+    // the renames below follow each other at once.
+    auto synced = [](QFile &f) { return f.isOpen() && f.flush() && cindrel::syncHandle(f.handle()); };
+    const bool written = hdrOk && worldOk && dataOk && synced(hdr) && synced(blw) && synced(bil);
+    hdr.close();
+    blw.close();
+    bil.close();
+    auto dropParts = [&]() {
+        for (QFile *f : {&hdr, &blw, &bil})
+            QFile::remove(f->fileName());
+    };
+    if (!written) {
+        dropParts();
         return false;
     }
     // Three renames cannot be one step. The header goes first and comes
@@ -531,21 +543,15 @@ bool CBil::Write(const QString &name) const
     // does not open rather than one that opens with mixed parts).
     const QString hdrPath = base + QStringLiteral(".hdr");
     if (QFile::exists(hdrPath) && !QFile::remove(hdrPath)) {
-        blw.cancelWriting();
-        bil.cancelWriting();
-        hdr.cancelWriting();
+        dropParts();
         return false;
     }
-    if (!bil.commit()) {
-        hdr.cancelWriting();
-        blw.cancelWriting();
+    if (!cindrel::replaceFile(bil.fileName(), base + QStringLiteral(".bil"))
+        || !cindrel::replaceFile(blw.fileName(), base + QStringLiteral(".blw"))) {
+        dropParts();
         return false;
     }
-    if (!blw.commit()) {
-        hdr.cancelWriting();
-        return false;
-    }
-    return hdr.commit();
+    return cindrel::replaceFile(hdr.fileName(), hdrPath);
 }
 
 // ------------------------------------------------------------- geometry

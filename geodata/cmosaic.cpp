@@ -5,6 +5,7 @@
 #include "geodata/clineclipper.h"
 #include "geodata/cnadcon.h"
 #include "geodata/georefsidecar.h"
+#include "platform/wholefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -285,7 +286,7 @@ CMosaic::CMosaic(const QString &path, bool clusters)
     OpenHeatFiles(heatBase);
     // The heat points are geographic on the passes' datum.
     auto writeHeatPrj = [&] {
-        if (shp_ && dbf_)
+        if (heatWritten_ || (shp_ && dbf_))
             georef::WriteShapefilePrj(heatBase, georef::GeographicWkt(georef::GeographicTypeForDatum(heatDatum_)));
     };
 
@@ -328,15 +329,52 @@ CMosaic::CMosaic(const QString &path, bool clusters)
 
 CMosaic::~CMosaic()
 {
+    CloseHeatFiles();
+}
+
+bool CMosaic::CloseHeatFiles()
+{
+    if (heatBase_.isEmpty())
+        return heatWritten_;
+    const bool open = shp_ && dbf_;
     if (shp_)
         SHPClose(shp_);
     if (dbf_)
         DBFClose(dbf_);
+    shp_ = nullptr;
+    dbf_ = nullptr;
+    // The writers report no failed write (a full disk): the files must hold
+    // every point, or the earlier heat files are kept.
+    bool whole = open && QFileInfo(heatPartBase_ + QStringLiteral(".shx")).size() == 100 + 8 * qint64(heatPoints_)
+                 && QFileInfo(heatPartBase_ + QStringLiteral(".shp")).size() == 100 + 28 * qint64(heatPoints_);
+    if (whole) {
+        const QByteArray d = QFile::encodeName(heatPartBase_ + QStringLiteral(".dbf"));
+        DBFHandle check = DBFOpen(d.constData(), "rb");
+        whole = check && DBFGetRecordCount(check) == heatPoints_
+                && QFileInfo(heatPartBase_ + QStringLiteral(".dbf")).size()
+                       >= qint64(check->nHeaderLength) + qint64(heatPoints_) * check->nRecordLength;
+        if (check)
+            DBFClose(check);
+    }
+    // Each file then replaces the earlier file of its final name in one step.
+    for (const char *ext : {".shp", ".shx", ".dbf"}) {
+        const QString part = heatPartBase_ + QLatin1String(ext);
+        if (!whole || !cindrel::replaceFile(part, heatBase_ + QLatin1String(ext))) {
+            whole = false;
+            QFile::remove(part);
+        }
+    }
+    heatBase_.clear();
+    heatWritten_ = whole;
+    return whole;
 }
 
-void CMosaic::OpenHeatFiles(const QString &base)
+void CMosaic::OpenHeatFiles(const QString &finalBase)
 {
-    for (const char *ext : {".shp", ".shx", ".dbf", ".prj"})
+    heatBase_ = finalBase;
+    heatPartBase_ = finalBase + QStringLiteral("_part");
+    const QString base = heatPartBase_;
+    for (const char *ext : {".shp", ".shx", ".dbf"})
         QFile::remove(base + QLatin1String(ext));
     const QByteArray b = QFile::encodeName(base);
     if (QFile::exists(base + QStringLiteral(".shp")))
@@ -627,7 +665,7 @@ void CMosaic::BuildMosaic()
     DrawGeoOverlays(grid, image);
 
     // Grid row 0 is the northern edge, as is the picture's top row.
-    saved_ = image.save(outputPath_, "JPG", 80);
+    saved_ = cindrel::saveImageWhole(image, outputPath_, "JPG", 80);
     if (!saved_) {
         error_ = QStringLiteral("cannot write %1").arg(outputPath_);
         return;
@@ -641,7 +679,10 @@ void CMosaic::BuildMosaic()
     const int geographicType = georef::GeographicTypeForDatum(reprojectDatum);
     georef::WritePictureSidecars(outputPath_, world,
                                  georef::TransverseMercatorWkt(geographicType, m, georef::kUtmScaleFactor));
-
+    if (!CloseHeatFiles()) {
+        saved_ = false;
+        error_ = QStringLiteral("cannot write the heat point files beside %1").arg(outputPath_);
+    }
 }
 
 void CMosaic::DrawGeoOverlays(const CBil &grid, QImage &image)

@@ -14,9 +14,11 @@
 // per connected fire cluster ("<mission>_FireClusters.*").
 //
 // The whole build runs in the constructor. Both outputs are rebuilt from all
-// passes every time. The picture gets a world file and the coordinate
-// system (".prj", and a GDAL auxiliary file) beside it; the heat points a
-// ".prj" (geographic, on the passes' datum). Nothing is shown to the user; Saved() and Error() tell
+// passes every time, each written under a temporary name and put in place
+// only when whole (earlier outputs stay on a full disk). The picture gets a
+// world file and the coordinate system (".prj", and a GDAL auxiliary file)
+// beside it; the heat points a ".prj" (geographic, on the passes' datum).
+// Nothing is shown to the user; Saved() and Error() tell
 // a caller how it went.
 #include "datasource/cutmconverter.h"
 #include "geodata/firepoints.h"
@@ -59,7 +61,7 @@ public:
     QString OutputPath() const { return outputPath_; }
     QStringList Inputs() const { return inputs_; }
     int HeatPointCount() const { return heatPoints_; }
-    bool HeatFilesOpen() const { return shp_ && dbf_; }
+    bool HeatFilesOpen() const { return (shp_ && dbf_) || heatWritten_; }
     // The fire point files ("" until written) and what went into them.
     QString FirePointsBase() const { return pointsBase_; }
     QString ClustersBase() const { return clustersBase_; }
@@ -71,10 +73,15 @@ public:
 private:
     void OpenHeatFiles(const QString &base);
     void BuildMosaic();
+    // Closes the heat files written under their temporary name and puts
+    // them in place when they hold every point. True when they were.
+    bool CloseHeatFiles();
 
     CUtmConverter converter_;
     SHPHandle shp_ = nullptr;
     DBFHandle dbf_ = nullptr;
+    QString heatBase_;       // final name of the heat files (no extension)
+    QString heatPartBase_;   // the name they are written under
     QString passName_;
 
     QStringList inputs_;
@@ -89,4 +96,5 @@ private:
     std::vector<firepoints::RunRecord> runs_;
     QString pointsBase_, clustersBase_, pointsError_;
     int clusterCount_ = 0;
+    bool heatWritten_ = false;
 };

@@ -369,6 +369,7 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
     say(progress, "\nstarting hard stuff");
 
     CDesmokeBlock block(fireLimit);
+    CFireClusters clusters(fireLimit);
     constexpr std::size_t kBlockValues = std::size_t(CDesmokeBlock::kBlockLines) * kSamples;
     for (;;) {
         const std::size_t fireValues = inFire.read(block.fireRow(0), kBlockValues);
@@ -382,6 +383,8 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
             break;
         block.StartBlock(lines);
         block.Process();
+        for (int y = 0; y < lines; ++y)
+            clusters.AddLine(block.fireRow(y), block.chanBRow(y), block.noSmokeRow(y));
         for (int y = 0; y < lines; ++y) {
             if (!outNoSmoke.write(block.noSmokeRow(y), kSamples))
                 return writeError(progress, files.noSmoke);
@@ -394,6 +397,25 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
         return writeError(progress, files.noSmoke);
     if (!outSparkle.close())
         return writeError(progress, files.sparkle);
+
+    // Fires that reach the fire limit: what desmoke cut of their edges goes
+    // back into NoSmoke.
+    const std::vector<CFireClusters::Span> restore = clusters.RunsToRestore();
+    if (restore.empty())
+        return true;
+    CStream patch(files.noSmoke, "r+b");
+    if (!patch)
+        return openError(progress, files.noSmoke);
+    std::uint16_t fire[kSamples];
+    std::fill(fire, fire + kSamples, std::uint16_t(255));
+    for (const CFireClusters::Span &span : restore) {
+        const qint64 at = (span.line * kSamples + span.first) * qint64(sizeof(std::uint16_t));
+        if (std::fseek(patch.get(), long(at), SEEK_SET) != 0
+            || !patch.write(fire, std::size_t(span.last - span.first + 1)))
+            return writeError(progress, files.noSmoke);
+    }
+    if (!patch.close())
+        return writeError(progress, files.noSmoke);
     return true;
 }
 
@@ -531,6 +553,72 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
         QFile::remove(files.origTmp);
     }
     return ok ? 0 : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Fires reaching the fire limit, with their edges
+
+void CFireClusters::AddLine(const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke)
+{
+    Line next;
+    if (window_.size() == std::size_t(2 * kReach + 1)) {
+        next = std::move(window_.front());
+        window_.erase(window_.begin());
+    }
+    next.line = line_++;
+    next.anyHot = false;
+    next.cut.clear();
+    next.nearHot.assign(kSamples, 0);
+    for (int x = 0; x < kSamples; ++x) {
+        if (fire[x] != 255)
+            continue;
+        if (noSmoke[x] != 255)
+            next.cut.push_back(x);
+        if (chanB[x] >= fireLimit_) {
+            next.anyHot = true;
+            for (int q = std::max(0, x - kReach); q <= std::min(kSamples - 1, x + kReach); ++q)
+                next.nearHot[std::size_t(q)] = 1;
+        }
+    }
+    window_.push_back(std::move(next));
+    // The line kReach lines back now has all its neighbours.
+    if (window_.size() > std::size_t(kReach))
+        Decide(window_.size() - 1 - std::size_t(kReach));
+}
+
+void CFireClusters::Decide(std::size_t k)
+{
+    const Line &me = window_[k];
+    if (me.cut.empty())
+        return;
+    const std::size_t from = k >= std::size_t(kReach) ? k - std::size_t(kReach) : 0;
+    const std::size_t to = std::min(window_.size() - 1, k + std::size_t(kReach));
+    bool anyHot = false;
+    for (std::size_t j = from; j <= to; ++j)
+        anyHot = anyHot || window_[j].anyHot;
+    if (!anyHot)
+        return;
+    for (int x : me.cut) {
+        bool keep = false;
+        for (std::size_t j = from; j <= to && !keep; ++j)
+            keep = window_[j].nearHot[std::size_t(x)] != 0;
+        if (!keep)
+            continue;
+        if (!restore_.empty() && restore_.back().line == me.line && restore_.back().last == x - 1)
+            restore_.back().last = x;
+        else
+            restore_.push_back(Span{me.line, x, x});
+    }
+}
+
+std::vector<CFireClusters::Span> CFireClusters::RunsToRestore()
+{
+    // The last kReach lines have no later neighbours.
+    const std::size_t undecided = std::min(window_.size(), std::size_t(kReach));
+    for (std::size_t k = window_.size() - undecided; k < window_.size(); ++k)
+        Decide(k);
+    window_.clear();
+    return std::move(restore_);
 }
 
 // ---------------------------------------------------------------------------

@@ -98,7 +98,9 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
 // The fire test of one sample, as RedetectFire applies it.
 bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);
 
-// Fire.dat, B.dat -> NoSmoke.dat, Sparkle.dat in blocks of 25 lines.
+// Fire.dat, B.dat -> NoSmoke.dat, Sparkle.dat in blocks of 25 lines. A
+// fire that reaches the fire limit keeps its edge pixels in NoSmoke (see
+// CFireClusters): desmoke never cuts such a fire in part.
 bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progress);
 
 // Log, NoSmoke.dat -> desmoked.plf: every record of the log with its pix
@@ -116,6 +118,45 @@ std::uint8_t MergedPixel(std::uint16_t noSmoke, int b);
 bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progress);
 
 } // namespace desmoke
+
+// The fires desmoke must keep whole. A fire pixel whose channel B reaches
+// the fire limit is flame; the fire pixels within kReach samples and lines
+// of it (touching it, or one pixel apart) are the same fire's edge, pixels
+// only partly filled by flame, and are kept with it. Smoke or hot ground
+// further out is still removed. Followed line by line over a whole log;
+// remembers the pixels desmoke cut that belong to such a fire.
+class CFireClusters {
+public:
+    static constexpr int kReach = 2;
+
+    explicit CFireClusters(int fireLimit) : fireLimit_(fireLimit) {}
+
+    // One line of the fire mask (255 = fire), its channel B and the NoSmoke
+    // result of the line, in sample order.
+    void AddLine(const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke);
+
+    struct Span {
+        qint64 line;
+        int first, last;   // samples, inclusive
+    };
+    // After the last line: the runs of pixels desmoke cut that belong to a
+    // fire reaching the fire limit.
+    std::vector<Span> RunsToRestore();
+
+private:
+    struct Line {
+        qint64 line = 0;
+        bool anyHot = false;
+        std::vector<char> nearHot;   // per sample: a flame pixel within kReach samples on this line
+        std::vector<int> cut;        // samples desmoke cut
+    };
+    void Decide(std::size_t k);
+
+    int fireLimit_;
+    qint64 line_ = 0;
+    std::vector<Line> window_;   // the newest 2 kReach + 1 lines, oldest first
+    std::vector<Span> restore_;
+};
 
 // The cluster working set: one block of up to 25 lines of the fire mask and
 // channel B, the two output masks, and the per-sample mark that carries

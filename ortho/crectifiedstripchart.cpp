@@ -5,6 +5,7 @@
 #include "datasource/cdatasource.h"
 #include "geodata/celevationdata.h"
 #include "geodata/cnadcon.h"
+#include "platform/wholefile.h"
 #include "stripchart/tiffstream.h"
 
 #include <QDir>
@@ -779,10 +780,8 @@ bool CRectifiedStripChart::Finish()
             fireOk = out.flush() && fireOk;
             out.close();
         }
-        if (fireOk) {
-            QFile::remove(fireTif);
-            fireOk = QFile::rename(fireTmp, fireTif);
-        }
+        if (fireOk)
+            fireOk = cindrel::replaceFile(fireTmp, fireTif);   // an earlier fire image stays until then
         if (fireOk) {
             products_ << fireTif;
             if (tiffstream::SaveJpegCopy(fireTif))

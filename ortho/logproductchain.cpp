@@ -1,6 +1,7 @@
 #include "ortho/logproductchain.h"
 
 #include "datasource/ccindreldsplog.h"
+#include "datasource/firelimits.h"
 #include "datasource/cutmconverter.h"
 #include "geodata/celevationdata.h"
 #include "geodata/cmosaic.h"
@@ -72,13 +73,17 @@ QString LogOutcome::RecordPath(const QString &logPath)
     return info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral("_processing.json"));
 }
 
-bool LogOutcome::WriteRecord() const
+bool LogOutcome::WriteRecord(bool mosaicLater, bool noScript) const
 {
     QJsonObject o;
     o.insert(QStringLiteral("log"), QFileInfo(path).fileName());
-    o.insert(QStringLiteral("processed"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     o.insert(QStringLiteral("succeeded"), Succeeded());
-    o.insert(QStringLiteral("summary"), Summary());
+    // A batch builds the mosaic after its last log: not "not written".
+    o.insert(QStringLiteral("summary"),
+             mosaicLater && Succeeded() ? QStringLiteral("%1: %2 products, mosaic rebuilt after the last log")
+                                              .arg(QFileInfo(path).fileName())
+                                              .arg(products.size())
+                                        : Summary());
     o.insert(QStringLiteral("reason"), reason);
     QJsonArray steps;
     auto step = [&steps](const QString &name, const QString &result, bool ok) {
@@ -101,12 +106,16 @@ bool LogOutcome::WriteRecord() const
              desmoke == 0);
         step(QStringLiteral("ortho products"),
              Succeeded() ? QStringLiteral("%1 files written").arg(products.size()) : reason, Succeeded());
-        step(QStringLiteral("mosaic and fire points"),
-             mosaicSaved ? QStringLiteral("%1 written").arg(QFileInfo(mosaicPath).fileName())
-                         : QStringLiteral("mosaic not written"),
-             mosaicSaved);
+        if (mosaicLater)
+            step(QStringLiteral("mosaic and fire points"), QStringLiteral("rebuilt once after the last log"), true);
+        else
+            step(QStringLiteral("mosaic and fire points"),
+                 mosaicSaved ? QStringLiteral("%1 written").arg(QFileInfo(mosaicPath).fileName())
+                             : QStringLiteral("mosaic not written"),
+                 mosaicSaved);
         step(QStringLiteral("site script"),
-             script == 1 ? QStringLiteral("started") : QStringLiteral("not started"), true);
+             noScript ? QStringLiteral("left out") : (script == 1 ? QStringLiteral("started") : QStringLiteral("not started")),
+             true);
     }
     o.insert(QStringLiteral("steps"), steps);
     QJsonArray files;
@@ -119,10 +128,40 @@ bool LogOutcome::WriteRecord() const
     return f.open(QIODevice::WriteOnly) && f.write(QJsonDocument(o).toJson()) > 0 && f.commit();
 }
 
+bool LogProductChain::ExtractElevation(double west, double north, double east, double south,
+                                       const QString &elevationName, LogOutcome *result)
+{
+    CElevationData extractor;
+    const bool ok = extractor.ExtractArea(west, north, east, south, elevationName);
+    // An area no tile meets is "extracted" without a file being written.
+    if (!ok || !QFileInfo::exists(elevationName)) {
+        result->elevationFailed = true;
+        result->status = LogOutcome::Status::NoElevation;
+        result->reason = !ok ? QStringLiteral("the elevation data of the run area could not be extracted")
+                             : QStringLiteral("no elevation tile covers the run area");
+        return false;
+    }
+    return true;
+}
+
+void LogProductChain::BuildMosaic(const QString &logPath, LogOutcome *result)
+{
+    auto mosaic = std::make_unique<CMosaic>(logPath);
+    result->mosaicSaved = mosaic->Saved();
+    result->mosaicPath = mosaic->OutputPath();
+    if (!mosaic->FirePointsBase().isEmpty())
+        result->firePointsPath = mosaic->FirePointsBase() + QStringLiteral(".geojson");
+}
+
+int LogProductChain::RunScript(const QString &logPath)
+{
+    return RunAncillary(1, QStringList{QFileInfo(logPath).baseName()});
+}
+
 LogOutcome LogProductChain::Run(const LogJob &job) const
 {
     const LogOutcome result = RunSteps(job);
-    if (!result.logMissing && !result.WriteRecord())
+    if (!result.logMissing && !result.WriteRecord(!job.buildMosaic, !job.runScript))
         qWarning() << "cannot write" << LogOutcome::RecordPath(job.logPath);
     return result;
 }
@@ -132,7 +171,6 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job) const
     LogOutcome result;
     result.path = job.logPath;
     const QFileInfo info(job.logPath);
-    const QString base = info.baseName();
 
     // A log that is gone or unreadable (moved by the operator, a name
     // queued twice) has nothing to desmoke, rectify or announce.
@@ -160,33 +198,31 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job) const
             result.reason = QStringLiteral("no run area to extract elevation data for");
             return result;
         }
-        CElevationData extractor;
-        const bool ok = extractor.ExtractArea(west, north, east, south, elevationName);
-        // An area no tile meets is "extracted" without a file being written.
-        if (!ok || !QFileInfo::exists(elevationName)) {
-            result.elevationFailed = true;
-            result.status = LogOutcome::Status::NoElevation;
-            result.reason = !ok ? QStringLiteral("the elevation data of the run area could not be extracted")
-                                : QStringLiteral("no elevation tile covers the run area");
+        if (job.progress)
+            job.progress(QStringLiteral("elevation"));
+        if (!ExtractElevation(west, north, east, south, elevationName, &result))
             return result;
-        }
         result.elevationExtracted = true;
     }
 
     // 3-4. Fire pixels recomputed and desmoked with the stored parameters.
+    if (job.progress)
+        job.progress(QStringLiteral("desmoke"));
     {
         QSettings settings;
         const double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
         const double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
         const double a0 = settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();
-        const int fireLimit = settings.value(SettingsKey::FireDetectChnBFireLimit, 65000).toInt();
-        const int coldLimit = settings.value(SettingsKey::FireDetectChnBColdLimit, 1000).toInt();
+        const int fireLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong());
+        const int coldLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
         // A failed run leaves the log as recorded; the products are then
         // made from the fire pixels of the flight.
         result.desmoke = DesmokeLog(job.logPath, a2, a1, a0, fireLimit, coldLimit, curve, nullptr);
     }
 
     // 5. The ortho products, into the log's folder.
+    if (job.progress)
+        job.progress(QStringLiteral("orthorectify"));
     {
         auto log = std::make_unique<CCindrelDspLog>(curve);
         log->OnFileOpen(job.logPath);
@@ -195,6 +231,8 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job) const
         rectifier->SetProductVersion(job.productVersion);
         rectifier->SetTailNumber(job.tailNumber);
         rectifier->SetTechName(job.techName);
+        if (job.rectifyProgress)
+            rectifier->SetProgress(job.rectifyProgress);
         rectifier->Process(QString());
         result.outcome = int(rectifier->GetOutcome());
         result.products = rectifier->Products();
@@ -215,15 +253,17 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job) const
 
     // 6. The mission mosaic, rebuilt from every pass in the folder (also
     // when this run produced nothing: earlier passes still make it).
-    {
-        auto mosaic = std::make_unique<CMosaic>(job.logPath);
-        result.mosaicSaved = mosaic->Saved();
-        result.mosaicPath = mosaic->OutputPath();
-        if (!mosaic->FirePointsBase().isEmpty())
-            result.firePointsPath = mosaic->FirePointsBase() + QStringLiteral(".geojson");
+    if (job.buildMosaic) {
+        if (job.progress)
+            job.progress(QStringLiteral("mosaic"));
+        BuildMosaic(job.logPath, &result);
     }
 
     // 7. The site's script hears of the finished log.
-    result.script = RunAncillary(1, QStringList{base});
+    if (job.runScript) {
+        if (job.progress)
+            job.progress(QStringLiteral("script"));
+        result.script = RunScript(job.logPath);
+    }
     return result;
 }

@@ -18,6 +18,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class ColdCurve;
 
 // One log and the values it is processed with.
@@ -33,6 +35,17 @@ struct LogJob {
     int centralMeridian = 0;   // signed whole degrees, west negative
     // The caller made the elevation raster: the chain does not extract it.
     bool elevationReady = false;
+    // The mission mosaic of the log's folder is rebuilt after the products
+    // (a batch of logs rebuilds it once, after the last one).
+    bool buildMosaic = true;
+    // The site's script hears of the finished log.
+    bool runScript = true;
+    // Told the name of each step as it starts: "elevation", "desmoke",
+    // "orthorectify", "mosaic", "script".
+    std::function<void(const QString &step)> progress;
+    // The rectifier's progress within "orthorectify" (its stage, lines done
+    // and lines in all).
+    std::function<void(int stage, int done, int total)> rectifyProgress;
 };
 
 struct LogOutcome {
@@ -68,7 +81,9 @@ struct LogOutcome {
     // what was made and what failed, for the mission report. Written by
     // the chain at the end of every run of a readable log.
     static QString RecordPath(const QString &logPath);
-    bool WriteRecord() const;
+    // mosaicLater: a batch rebuilds the mosaic after its last log;
+    // noScript: the site script was left out.
+    bool WriteRecord(bool mosaicLater = false, bool noScript = false) const;
 };
 
 class LogProductChain {
@@ -79,6 +94,16 @@ public:
     // The latitude/longitude box (west, north, east, south) of the job's run
     // area. False for an area that was never set or is not a finite box.
     static bool RunAreaBox(const LogJob &job, double *west, double *north, double *east, double *south);
+
+    // Steps of Run that a batch also takes on their own.
+    // The elevation raster of a latitude/longitude box under the name the
+    // rectifier opens; false with the outcome's status and reason set.
+    static bool ExtractElevation(double west, double north, double east, double south, const QString &elevationName,
+                                 LogOutcome *outcome);
+    // The mission mosaic and heat points of the log's folder.
+    static void BuildMosaic(const QString &logPath, LogOutcome *outcome);
+    // RunAncillary(1, [base name of the log]).
+    static int RunScript(const QString &logPath);
 
 private:
     LogOutcome RunSteps(const LogJob &job) const;

@@ -459,9 +459,11 @@ bool recordPass(const Scene &scene, const PassParams &pass, const QString &path,
             auto it = std::find_if(rec.sightings.begin(), rec.sightings.end(),
                                    [id = id](const FireSighting &s) { return s.fireId == id; });
             if (it == rec.sightings.end()) {
-                rec.sightings.push_back(FireSighting{id, 0, 0, line->lineIndex, line->lineIndex});
+                rec.sightings.push_back(FireSighting{id, 0, 0, line->lineIndex, line->lineIndex, sample, sample});
                 it = rec.sightings.end() - 1;
             }
+            it->firstSample = std::min(it->firstSample, sample);
+            it->lastSample = std::max(it->lastSample, sample);
             ++it->samples;
             it->markedPixels += line->pix[SAMPLES_PER_LINE - 1 - sample] == FIRE_PIXEL;
             it->lastLineIndex = line->lineIndex;
@@ -511,11 +513,11 @@ bool writeTruth(const Scene &scene, const std::vector<PassRecord> &passes, const
     p.flush();
     QString seen;
     QTextStream s(&seen);
-    s << "pass,fire_id,samples,marked_pixels,first_line_index,last_line_index\n";
+    s << "pass,fire_id,samples,marked_pixels,first_line_index,last_line_index,first_sample,last_sample\n";
     for (const PassRecord &r : passes)
         for (const FireSighting &x : r.sightings)
             s << r.pass << "," << x.fireId << "," << x.samples << "," << x.markedPixels << "," << x.firstLineIndex << ","
-              << x.lastLineIndex << "\n";
+              << x.lastLineIndex << "," << x.firstSample << "," << x.lastSample << "\n";
     s.flush();
     return writeText(folder + QStringLiteral("/truth/fires.csv"), fires, error)
            && writeText(folder + QStringLiteral("/truth/passes.csv"), list, error)

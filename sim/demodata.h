@@ -83,6 +83,7 @@ struct FireSighting {
     int samples = 0;                 // samples whose ground point lies within the fire
     int markedPixels = 0;            // of those, marked as fire pixels in the written log
     std::uint32_t firstLineIndex = 0, lastLineIndex = 0;
+    int firstSample = 0, lastSample = 0;   // sample range (sample order) of those samples
 };
 
 struct PassRecord {
@@ -101,7 +102,8 @@ bool recordPass(const Scene &scene, const PassParams &pass, const QString &path,
                 PassRecord *record, QString *error, const std::function<void(int)> &progress = {});
 
 // truth/fires.csv (the fires), truth/passes.csv (the passes) and
-// truth/sightings.csv (which pass saw which fire, in how many samples).
+// truth/sightings.csv (which pass saw which fire, in how many samples, over
+// which lines and samples).
 bool writeTruth(const Scene &scene, const std::vector<PassRecord> &passes, const QString &folder, QString *error);
 
 } // namespace sim

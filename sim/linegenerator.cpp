@@ -324,6 +324,7 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
 
     const float gain = r.chnBGain;
     const std::int32_t offset = r.chnBOffset;
+    const double cosH = std::cos(lastState_.headingDeg * kDeg), sinH = std::sin(lastState_.headingDeg * kDeg);
     std::int32_t bMin = kSampleMax, bMax = kSampleMin;
     std::uint32_t saturated = 0;
     hits_.clear();
@@ -336,29 +337,66 @@ void LineGenerator::makeLine(int k, ScanLineRec &r)
 
         double a, b;
         scene_.backgroundLevels(gp.lat, gp.lon, gp.height, a, b);
+        double tBg = 0.0;
+        bool haveT = false;
+        auto background = [&]() {
+            if (!haveT) {
+                tBg = scene_.backgroundTemperature(gp.lat, gp.lon, gp.height);
+                haveT = true;
+            }
+            return tBg;
+        };
         for (int i : nearPatches_) {
             const WarmPatch &w = patches[size_t(i)];
             const double dn = (gp.lat - w.lat) * mLat, de = (gp.lon - w.lon) * mLon;
             const double q = (dn * dn + de * de) / (w.radiusM * w.radiusM);
             if (q < 9.0) {
-                const double add = w.strength * std::exp(-q);
-                a += add;
-                b += 0.08 * add;
+                const double t0 = background(), t1 = t0 + w.deltaK * std::exp(-q);
+                a += radiometry::addedA(t0, t1);
+                const double addB = radiometry::addedB(t0, t1);
+                b += w.kind == PatchKind::HotGround ? addB : 0.05 * addB;
             }
         }
-        for (int i : nearFires_) {
-            const Fire &f = fires[size_t(i)];
-            const double dn = (gp.lat - f.lat) * mLat, de = (gp.lon - f.lon) * mLon;
-            if (dn * dn + de * de <= f.radiusM * f.radiusM) {
-                hits_.emplace_back(s, f.id);
-                a += f.intensity * 26000.0;
-                b += f.intensity >= kStrongFire ? 40000.0 : f.intensity * 500.0;
+        if (!nearFires_.empty()) {
+            // The sample's ground footprint: one IFOV along the heading, one
+            // IFOV stretched by the slant across it (level ground assumed).
+            double le, ln, lu;
+            tracer.lookEnu(scanAngleOfPix(pixIndex), le, ln, lu);
+            const double along = gp.range * kIfovRad;
+            const double across = along / std::max(std::fabs(lu), 0.05);
+            for (int i : nearFires_) {
+                const Fire &f = fires[size_t(i)];
+                const double dn = (f.lat - gp.lat) * mLat, de = (f.lon - gp.lon) * mLon;
+                const double dx = de * cosH - dn * sinH, dy = de * sinH + dn * cosH;
+                if (std::fabs(dx) > f.radiusM + across || std::fabs(dy) > f.radiusM + along)
+                    continue;
+                // Share of the footprint the disc covers, the disc taken as
+                // the square of the same area.
+                const double side = f.radiusM * std::sqrt(M_PI);
+                auto overlap = [](double c, double half, double size) {
+                    return std::max(0.0, std::min(c + half, size / 2) - std::max(c - half, -size / 2));
+                };
+                const double share = overlap(dx, side / 2, across) * overlap(dy, side / 2, along) / (across * along);
+                // The sample sees the fire when its ground point lies in it,
+                // its footprint holds the fire's centre, or (a fire smaller
+                // than the footprint) flame fills a quarter of it: footprints
+                // of wobbling lines need not tile the ground, so a small
+                // fire's centre may fall between them.
+                const bool inside = dx * dx + dy * dy <= f.radiusM * f.radiusM;
+                const bool centreSeen = std::fabs(dx) <= across / 2 && std::fabs(dy) <= along / 2;
+                if (inside || centreSeen || (share >= 0.25 && f.radiusM < along))
+                    hits_.emplace_back(s, f.id);
+                if (share > 0.0) {
+                    const double t0 = background();
+                    a += radiometry::addedA(t0, f.temperatureK(), share);
+                    b += radiometry::addedB(t0, f.temperatureK(), share);
+                }
             }
         }
         a += sp.noiseA * rng.gauss();
         b += sp.noiseB * rng.gauss();
-        const std::int32_t ia = std::int32_t(std::clamp(std::lround(a), long(kSampleMin), long(kSampleMax)));
-        const std::int32_t ib = std::int32_t(std::clamp(std::lround(b), long(kSampleMin), long(kSampleMax)));
+        const std::int32_t ia = radiometry::toCount(a);
+        const std::int32_t ib = radiometry::toCount(b);
         r.chanA[s] = ia;
         r.chanB[s] = ib;
         bMin = std::min(bMin, ib);

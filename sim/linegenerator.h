@@ -145,7 +145,9 @@ public:
     const LookState &lastState() const { return lastState_; }
     const std::vector<GroundPoint> &groundPoints() const { return ground_; }
     // Fires the last line saw: (sample index, fire id) for every sample whose
-    // ground point lies within a fire's radius.
+    // ground point lies within a fire's radius, whose footprint holds the
+    // fire's centre (so a fire smaller than a pixel is seen too) or, for a
+    // fire smaller than the footprint, a quarter of whose footprint it covers.
     const std::vector<std::pair<int, int>> &fireHits() const { return hits_; }
 
     // Position and time of line k on the nominal path (before faults).

@@ -114,7 +114,9 @@ Scene::Scene(const SceneParams &params) : p_(params)
         WarmPatch w;
         placeNear(srng, p_.fireSpreadM, w.lat, w.lon);
         w.radiusM = srng.uniform(150.0, 600.0);
-        w.strength = srng.uniform(600.0, 1500.0);
+        // Smoke plumes and hot ground in turn, 15..37 K warmer at the centre.
+        w.deltaK = srng.uniform(15.0, 37.5);
+        w.kind = i % 2 ? PatchKind::HotGround : PatchKind::Smoke;
         patches_.push_back(w);
     }
 
@@ -259,10 +261,54 @@ double Scene::backgroundTemperature(double lat, double lon, double elevation) co
 
 void Scene::backgroundLevels(double lat, double lon, double elevation, double &a, double &b) const
 {
-    const double t = backgroundTemperature(lat, lon, elevation) - 295.0;
-    a = 2500.0 + 40.0 * t;
-    b = 3500.0 + 120.0 * t;
+    using namespace radiometry;
+    const double t = backgroundTemperature(lat, lon, elevation) - kReferenceK;
+    a = kCountsA + kPerKelvinA * t;
+    b = kCountsB + kPerKelvinB * t;
 }
+
+namespace radiometry {
+namespace {
+// Spectral radiance at one wavelength up to a constant factor, which the
+// channel gain absorbs: 1 / (exp(c2 / (lambda T)) - 1).
+double planck(double lambda, double t)
+{
+    constexpr double c2 = 1.438776877e-2;   // second radiation constant (m K)
+    return 1.0 / std::expm1(c2 / (lambda * t));
+}
+
+// Counts per unit of planck() for a band whose response at the reference
+// temperature is perKelvin counts per kelvin.
+double gainOf(double lambda, double perKelvin)
+{
+    const double h = 0.01;
+    const double slope = (planck(lambda, kReferenceK + h) - planck(lambda, kReferenceK - h)) / (2.0 * h);
+    return perKelvin / slope;
+}
+
+} // namespace
+
+double addedA(double backgroundK, double hotK, double fraction)
+{
+    static const double gain = gainOf(kBandA, kPerKelvinA);
+    return fraction * gain * (planck(kBandA, hotK) - planck(kBandA, backgroundK));
+}
+
+double addedB(double backgroundK, double hotK, double fraction)
+{
+    static const double gain = gainOf(kBandB, kPerKelvinB);
+    return fraction * gain * (planck(kBandB, hotK) - planck(kBandB, backgroundK));
+}
+
+std::int32_t toCount(double counts)
+{
+    if (!(counts > double(kSampleMin)))
+        return kSampleMin;
+    if (counts >= double(kSampleMax))
+        return kSampleMax;
+    return std::int32_t(std::lround(counts));
+}
+} // namespace radiometry
 
 void alaskaGridToNav(double lat, double lon, double *navLat, double *navLon)
 {

@@ -18,15 +18,29 @@
 // relation between the two is the one the demo shift grids tabulate
 // (alaskaGridToNav / navToAlaskaGrid below).
 //
-// Radiometry (raw signed 16-bit counts): the background temperature T (K)
-// gives channel B = 3500 + 120 (T - 295) and channel A = 2500 + 40 (T - 295),
-// each with its own noise. A fire raises channel A by up to ~26000 counts and
-// channel B somewhat (up to 400 counts, so that its channel B values stay among
-// those of the background the detection curve learns); the strongest fires
-// saturate channel B at 32767, above
-// the channel B fire limit. Smoke and hot ground raise channel A by several
-// hundred to ~1500 counts (and B a little) over patches hundreds of metres
-// across: the large clusters that desmoking removes.
+// Radiometry: a two-channel line scanner, channel A in the mid-wave
+// infrared (band centre 3.9 um) and channel B in the long-wave infrared
+// (10.8 um), each sample one square instantaneous field of view of
+// 120/1680 degrees (1.25 mrad). Counts are offset + gain x band radiance
+// (Planck's law at the band centre), with offset and gain set so that a
+// 295 K surface reads A = 2500 and B = 3500 counts with 40 and 120 counts
+// per kelvin; the detector's full scale is the record's signed 16-bit range,
+// so a reading clips at -32768 and 32767 (A reaches full scale at a
+// brightness of about 410 K, B at about 445 K). The background field (a few
+// kelvin either side of 295 K) uses the straight-line form of that response;
+// everything hotter adds its exact radiance difference:
+// - a fire (temperature 450 + 750 x intensity K, a disc of radiusM) adds the
+//   share of the sample's ground footprint it covers times the radiance
+//   difference to the background. A fire a tenth of a pixel in area drives
+//   A to full scale and raises B by thousands of counts (sub-pixel fires
+//   are seen); a pixel mostly filled by flame saturates both channels;
+// - hot ground (bare rock, a cooling burn scar) is a Gaussian patch whose
+//   surface is deltaK warmer at its centre: both channels rise, A by
+//   hundreds to a few thousand counts, well short of full scale;
+// - smoke scatters sunlight in the mid-wave band and is nearly transparent
+//   in the long-wave band: A rises as if the surface were deltaK warmer,
+//   B by a twentieth of that.
+// Each channel then gets its own detector noise (noiseA, noiseB counts).
 #include <cstdint>
 #include <vector>
 
@@ -51,17 +65,35 @@ struct Fire {
     int id = 0;
     double lat = 0.0, lon = 0.0;
     double radiusM = 5.0;
-    double intensity = 0.5;         // 0..1; from 0.8 up channel B saturates
+    double intensity = 0.5;         // 0..1: flame temperature 450 K (0) to 1200 K (1)
+    double temperatureK() const { return 450.0 + 750.0 * intensity; }
 };
 
-// A large warm patch: smoke plume or hot ground (Gaussian profile).
+enum class PatchKind { Smoke, HotGround };
+
+// A large warm patch: smoke plume or hot ground (Gaussian profile,
+// exp(-(d / radiusM)^2), cut off at three radii).
 struct WarmPatch {
     double lat = 0.0, lon = 0.0;
     double radiusM = 300.0;
-    double strength = 900.0;        // channel A counts added at the centre
+    double deltaK = 20.0;           // apparent warming at the centre (kelvin)
+    PatchKind kind = PatchKind::Smoke;
 };
 
-constexpr double kStrongFire = 0.8;
+// The scanner's radiometric response (see the header comment).
+namespace radiometry {
+constexpr double kBandA = 3.9e-6, kBandB = 10.8e-6;   // band centres (m)
+constexpr double kReferenceK = 295.0;
+constexpr double kCountsA = 2500.0, kCountsB = 3500.0;   // at the reference temperature
+constexpr double kPerKelvinA = 40.0, kPerKelvinB = 120.0;
+// Counts added to channel A (B) when a share `fraction` of a sample's
+// footprint at temperature backgroundK is replaced by a surface at hotK.
+double addedA(double backgroundK, double hotK, double fraction = 1.0);
+double addedB(double backgroundK, double hotK, double fraction = 1.0);
+// The count a channel reads, clipped to the detector's range.
+std::int32_t toCount(double counts);
+} // namespace radiometry
+
 constexpr int kSampleMax = 32767;
 constexpr int kSampleMin = -32768;
 

@@ -68,6 +68,11 @@ CStripChartImagery::CStripChartImagery(PassServices *mainWindow, QObject *parent
 
 CStripChartImagery::~CStripChartImagery()
 {
+    CompleteImage();
+}
+
+bool CStripChartImagery::CompleteImage()
+{
     const bool complete = services && !aborted && !firstLinePending;
     if (complete && !finished)
         FinishRun();   // never lose the rows still held in the grid
@@ -94,14 +99,20 @@ CStripChartImagery::~CStripChartImagery()
         const int heading = mapMode ? services->GetPassHeading(0) : static_cast<int>(gridHeading + 0.5);
         WriteImage(stripchart::renderRunText(RunText(QStringLiteral("END RUN"), heading, endTime)));
         WriteTrailer();
-        std::fclose(file);
+        // A write that failed (disk full) leaves the earlier image in place.
+        const bool tmpOk = !std::ferror(file);
+        const bool closed = std::fclose(file) == 0;
         file = nullptr;
         const QString finalPath = FinalPath();
-        if (tiffstream::FinalPass(tmpPath, finalPath, kRowBytes, rowsWritten))
-            tiffstream::SaveJpegCopy(finalPath);
+        imageWritten = tmpOk && closed && tiffstream::FinalPass(tmpPath, finalPath, kRowBytes, rowsWritten);
+        if (imageWritten)
+            jpegWritten = tiffstream::SaveJpegCopy(finalPath);
+        else
+            QFile::remove(tmpPath);
     } else if (file) {
         CloseAndRemoveTemp();
     }
+    return imageWritten;
 }
 
 void CStripChartImagery::SetMapMode(bool on)

@@ -54,6 +54,12 @@ public:
     // Ends the run: end time, end of pass reported, every remaining row
     // written to the file.
     void FinishRun();
+    // Completes the image file (end bar, footer, trailer, final TIFF and its
+    // JPEG copy); done by the destructor when not called before. True when
+    // the final TIFF was written whole now (an earlier file of that name is
+    // kept when it could not be, e.g. on a full disk).
+    bool CompleteImage();
+    bool JpegWritten() const { return jpegWritten; }
 
     // ---- state, for the owner and for checks ----
     std::int32_t RunNumber() const { return runNumber; }
@@ -112,6 +118,8 @@ private:
     bool firstLinePending = true;
     bool aborted = false;
     bool finished = false;
+    bool imageWritten = false;
+    bool jpegWritten = false;
     bool lastRecording = false;
     bool endAnnotations = false;
 

@@ -109,10 +109,14 @@ StripRebuildResult RebuildStripImage(PassServices &services, const QString &outp
     result.runNumber = chart->RunNumber();
     const QString image = chart->FinalPath();
     const QString jpeg = chart->JpegPath();
-    chart.reset();   // writes the image
-    if (!image.isEmpty() && QFile::exists(image))
+    const bool written = chart->CompleteImage();
+    const bool jpegWritten = chart->JpegWritten();
+    chart.reset();
+    // Only files written now count (an earlier image of the name is no
+    // result of this rebuild).
+    if (written && !image.isEmpty())
         result.imagePath = image;
-    if (!jpeg.isEmpty() && QFile::exists(jpeg))
+    if (jpegWritten && !jpeg.isEmpty())
         result.jpegPath = jpeg;
     result.ok = result.lines > 0;
     return result;

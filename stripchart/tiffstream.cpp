@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QSaveFile>
 
+#include "platform/wholefile.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -640,7 +642,7 @@ bool SaveJpegCopy(const QString &tifPath)
     }
     const QString jpg = JpegPathFor(tifPath);
     QDir().mkpath(QFileInfo(jpg).path());
-    if (!image.save(jpg, "JPG", 35))
+    if (!cindrel::saveImageWhole(image.convertToFormat(QImage::Format_RGB888), jpg, "JPG", 35))
         return false;
     // The copy lies where the TIFF does.
     if (geo.valid) {

@@ -1,11 +1,13 @@
 // cindrel desmoke: re-detect fire and remove smoke clusters in flight logs,
 // in place, keeping each untouched log as "<name>orig.plf".
 #include "datasource/ccindreldsplog.h"
+#include "datasource/firelimits.h"
 #include "platform/settingskeys.h"
 #include "datasource/coldcurve.h"
 #include "geodata/desmoke.h"
 #include "platform/notice.h"
 #include "tools/command.h"
+#include "tools/logscan.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,52 +19,6 @@
 
 namespace {
 using namespace cindrel::tool;
-
-struct LogScan {
-    bool ok = false;
-    QString why;
-    long long lines = 0;
-    long long firePixels = 0;
-};
-
-// Reads every record of a log; with a curve, the records also go through
-// the host fire test so that the curve learns the log's coldest channel A
-// values, as it does while the log is recorded or replayed.
-LogScan scanLog(const QString &path, ColdCurve *learn)
-{
-    LogScan s;
-    ColdCurve unused;
-    unused.resetStartValues();
-    CCindrelDspLog log(learn ? learn : &unused);
-    Notice::clearRecords();
-    log.OnFileOpen(path);
-    if (log.GetFileName().isEmpty() || log.GetFileVersion() == 0) {
-        s.why = Notice::count() ? Notice::last().text : QStringLiteral("cannot open");
-        return s;
-    }
-    auto rec = std::make_unique<ScanLineRec>();
-    auto count = [&s](const ScanLineRec &r) {
-        ++s.lines;
-        s.firePixels += std::count(r.pix, r.pix + SAMPLES_PER_LINE, FIRE_PIXEL);
-    };
-    if (log.GetRecordsRead() > 0) {
-        *rec = log.CurrentRecord();
-        count(*rec);
-        if (learn)
-            log.Buffer().AddLine(*rec);
-    }
-    while (log.GetNextLine(rec.get())) {
-        count(*rec);
-        if (learn)
-            log.Buffer().AddLine(*rec);
-    }
-    if (Notice::count() && Notice::last().kind == Notice::Kind::Critical) {
-        s.why = Notice::last().text;
-        return s;
-    }
-    s.ok = true;
-    return s;
-}
 
 int run(const Invocation &in)
 {
@@ -76,11 +32,11 @@ int run(const Invocation &in)
                       &a0, -1e6, 1e6))
         return kUsage;
     if (!in.optInt(QStringLiteral("fire-limit"),
-                   settings.value(SettingsKey::FireDetectChnBFireLimit, 65000).toLongLong(), &fireLimit,
+                   ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong()), &fireLimit,
                    -100000, 100000))
         return kUsage;
     if (!in.optInt(QStringLiteral("cold-limit"),
-                   settings.value(SettingsKey::FireDetectChnBColdLimit, 1000).toLongLong(), &coldLimit,
+                   ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong()), &coldLimit,
                    -100000, 100000))
         return kUsage;
     const bool verbose = in.has(QStringLiteral("verbose"));
@@ -136,11 +92,11 @@ const bool registered = registerCommand({
     QStringLiteral("LOG... [--a0 A0] [--fire-limit B] [--cold-limit B] [--verbose]"),
     QStringLiteral("Recomputes every line's fire pixels from the raw channel samples with the stored detection\n"
                    "parameters and a detection curve learned from the log itself, removes pixels of large\n"
-                   "connected clusters whose channel B stays below the fire limit (smoke, hot ground), and\n"
+                   "connected clusters that never reach the fire limit in channel B (smoke, hot ground), and\n"
                    "writes the result into the log's image rows. The untouched log is kept beside it as\n"
                    "<name>orig.plf (a second run keeps the first original). A failure leaves the log unchanged.\n"
                    "Defaults come from the settings store (LastUsed/FireDetectPolyA0,\n"
-                   "LastUsed/FireDetectChnBFireLimit, LastUsed/FireDetectChnBColdLimit), else 0, 65000 and 1000."),
+                   "LastUsed/FireDetectChnBFireLimit, LastUsed/FireDetectChnBColdLimit), else 0, 10000 and 1000."),
     {{QStringLiteral("a0"), QStringLiteral("A0"), QStringLiteral("offset of the detection curve")},
      {QStringLiteral("fire-limit"), QStringLiteral("B"), QStringLiteral("channel B above which a pixel is always fire")},
      {QStringLiteral("cold-limit"), QStringLiteral("B"), QStringLiteral("channel B below which a pixel is never fire")},

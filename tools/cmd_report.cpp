@@ -333,7 +333,7 @@ int run(const Invocation &in)
             for (const QJsonValue &v : p.record.value(QStringLiteral("products")).toArray())
                 made << esc(v.toString());
             html += QStringLiteral("</ul><p class=\"facts\">Processed %1. %2</p></details>\n")
-                        .arg(esc(p.record.value(QStringLiteral("processed")).toString()),
+                        .arg(when(QFileInfo(LogOutcome::RecordPath(p.base + QStringLiteral(".plf"))).lastModified()),
                              made.isEmpty() ? QStringLiteral("No files made.")
                                             : QStringLiteral("Made: %1.").arg(made.join(QStringLiteral(", "))));
         }

@@ -2,6 +2,7 @@
 // passes (channel B statistics, then the stretched image), written as
 // <log base name>.tif beside the log with its JPEG copy in "jpeg" there.
 #include "datasource/ccindreldsplog.h"
+#include "datasource/firelimits.h"
 #include "platform/settingskeys.h"
 #include "datasource/coldcurve.h"
 #include "platform/notice.h"
@@ -33,8 +34,8 @@ int run(const Invocation &in)
     // The fire detection settings the operator last used, as a replay takes them.
     QSettings settings;
     const bool usePoly = settings.value(SettingsKey::FireDetectUsePoly, true).toBool();
-    const long long bMax = settings.value(SettingsKey::FireDetectChnBFireLimit, 65000).toLongLong();
-    const long long bMin = settings.value(SettingsKey::FireDetectChnBColdLimit, 1000).toLongLong();
+    const long long bMax = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBFireLimit, kDefaultChnBFireLimit).toLongLong());
+    const long long bMin = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
     const double a2 = settings.value(SettingsKey::FireDetectPolyA2, 0.0).toDouble();
     const double a1 = settings.value(SettingsKey::FireDetectPolyA1, 0.0).toDouble();
     const double a0 = settings.value(SettingsKey::FireDetectPolyA0, 0.0).toDouble();

@@ -201,7 +201,8 @@ int runTool(const QStringList &args, QTextStream &out, QTextStream &err)
         for (const Command &c : commands())
             width = std::max(width, int(c.name.size()));
         for (const Command &c : commands())
-            s << "  " << c.name.leftJustified(width + 2) << c.summary << "\n";
+            if (!c.hidden)
+                s << "  " << c.name.leftJustified(width + 2) << c.summary << "\n";
         s << "\nRun 'cindrel COMMAND --help' for the arguments of a command.\n";
         s.flush();
     };

@@ -62,6 +62,8 @@ struct Command {
     int minPositional = 0;
     int maxPositional = 0;   // -1: no limit
     std::function<int(const Invocation &)> run;
+    // Left out of the overview: a helper another command starts.
+    bool hidden = false;
 };
 
 // Parsed arguments of one call, with helpers for reporting.

@@ -139,7 +139,7 @@ TEST_F(Window, StartUpSettingsDefaultsAndLogPathReset)
     {
         ImageViewer w;
         EXPECT_TRUE(w.usePoly);
-        EXPECT_EQ(w.bMax, 65000);
+        EXPECT_EQ(w.bMax, 10000);   // the default fire limit, reachable by a sample
         EXPECT_EQ(w.bMin, 1000);
         EXPECT_EQ(w.a2, 0.0);
         EXPECT_FLOAT_EQ(w.chnBGain, 1.0f);

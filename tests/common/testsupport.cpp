@@ -4,6 +4,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
+
 namespace testsupport {
 
 static QString g_root;
@@ -39,5 +43,26 @@ bool haveTool(const QString &program) { return !QStandardPaths::findExecutable(p
 QString toolPath() { return QStringLiteral(CINDREL_TOOL_PATH); }
 QString guiPath() { return QStringLiteral(CINDREL_GUI_PATH); }
 QString sourceDir() { return QStringLiteral(CINDREL_SOURCE_DIR); }
+
+SmallDisk::SmallDisk(const QString &path, qint64 bytes) : path_(path)
+{
+    QDir().mkpath(path);
+#ifdef Q_OS_LINUX
+    if (::geteuid() == 0 && haveTool(QStringLiteral("mount"))) {
+        const auto r = run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                     QStringLiteral("size=%1").arg(bytes), QStringLiteral("tmpfs"), path},
+                           20000);
+        mounted_ = r.exitCode == 0;
+    }
+#else
+    Q_UNUSED(bytes)
+#endif
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (mounted_)
+        run(QStringLiteral("umount"), {QStringLiteral("-l"), path_}, 20000);
+}
 
 } // namespace testsupport

@@ -32,4 +32,21 @@ QString toolPath();
 QString guiPath();
 QString sourceDir();
 
+// A folder on its own small file system, to fill the disk: a tmpfs of about
+// `bytes` mounted at `path` when the tests may mount (run as root). When
+// mounted() is false the folder is an ordinary one and the caller limits the
+// file size (RLIMIT_FSIZE) instead. Unmounted at the end.
+class SmallDisk {
+public:
+    SmallDisk(const QString &path, qint64 bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk &) = delete;
+    SmallDisk &operator=(const SmallDisk &) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    QString path_;
+    bool mounted_ = false;
+};
+
 } // namespace testsupport

@@ -19,7 +19,10 @@
 #include <QProcess>
 #include <QThread>
 
+#include <csignal>
 #include <cstring>
+
+#include <sys/resource.h>
 #include <memory>
 #include <random>
 #include <vector>
@@ -277,6 +280,8 @@ TEST(RecordingCrash, KilledRecorderLosesNoHandedLine)
     total.start();
     int runs = 0;
     std::uint64_t linesChecked = 0;
+    int partials = 0;
+    QString lastLog;
     auto expect = std::make_unique<ScanLineRec>();
     ColdCurve curve;
 
@@ -324,7 +329,13 @@ TEST(RecordingCrash, KilledRecorderLosesNoHandedLine)
 
         QFileInfo info(logPath);
         ASSERT_TRUE(info.exists()) << logPath.toStdString();
+        // A kill inside a write can leave a partial last record; the next
+        // recording in the folder cuts it off.
+        partials += info.size() % 8560 != 0 ? 1 : 0;
+        CRecordingControl::RecoverInterruptedLogs(info.absolutePath());
+        info.refresh();
         const qint64 size = info.size();
+        ASSERT_EQ(size % 8560, 0) << "run " << run << ": partial record left";
         const std::uint32_t records = std::uint32_t(size / 8560);
         EXPECT_GE(records, handed) << "run " << run << ": lines lost";
         // At most the lines of the tick in progress follow.
@@ -347,9 +358,78 @@ TEST(RecordingCrash, KilledRecorderLosesNoHandedLine)
             ++read;
             more = reader.GetNextLine(got.get());
         }
-        EXPECT_EQ(read, records) << "run " << run;   // a partial trailing record is ignored
+        EXPECT_EQ(read, records) << "run " << run;
         linesChecked += read;
+        lastLog = logPath;
     }
-    std::printf("%d recorder runs killed, %llu lines checked\n", runs, static_cast<unsigned long long>(linesChecked));
+    std::printf("%d recorder runs killed, %d partial records cut, %llu lines checked\n", runs, partials,
+                static_cast<unsigned long long>(linesChecked));
     EXPECT_GE(runs, 10);
+
+    // The cut itself, on a tail like the one a kill left (a write stopped
+    // at a page boundary), in a real recording start; a log of another
+    // layout (a whole number of version 2 records) is left alone.
+    const QString folder = QFileInfo(lastLog).absolutePath();
+    const qint64 whole = QFileInfo(lastLog).size();
+    QFile log(lastLog), other(folder + QStringLiteral("/other.plf"));
+    ASSERT_TRUE(log.open(QIODevice::Append) && other.open(QIODevice::WriteOnly));
+    log.write(QByteArray(5984, '\x5a'));
+    other.write(QByteArray(3 * 8552, '\x01'));
+    log.close();
+    other.close();
+    CRecordingControl rc(&curve);
+    rc.dataRoot = QDir::toNativeSeparators(folder);
+    ElevationSink source;
+    ASSERT_EQ(rc.StartPass(kRunStart, &source), 1);
+    ASSERT_TRUE(rc.ManipulateLogFile(1, true));
+    EXPECT_EQ(QFileInfo(lastLog).size(), whole);
+    EXPECT_EQ(QFileInfo(other.fileName()).size(), 3 * 8552);
+}
+
+TEST_F(Recording, FullDiskIsReportedOnceAndEarlierLogsKept)
+{
+    // 16 pages: an earlier log of three records, then room for about four
+    // more. Without a mountable disk the file size is limited instead.
+    const QString disk = testsupport::workDir() + QStringLiteral("/fulldisk");
+    testsupport::SmallDisk small(disk, 64 * 1024);
+    rc->dataRoot = QDir::toNativeSeparators(disk + QStringLiteral("/CindrelData"));
+    rc->SetMission(QStringLiteral("M"), QString(), QString(), 0.0);
+    const QString earlier = recordRun(kRunStart, 3);
+    QFile f(earlier);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    f.close();
+    ASSERT_EQ(before.size(), 3 * 8560);
+    std::printf("full disk: %s\n", small.mounted() ? "tmpfs" : "file size limit");
+
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    void (*savedHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    if (!small.mounted()) {
+        struct rlimit limit = saved;
+        limit.rlim_cur = 4 * 8560 + 1000;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ASSERT_GT(rc->StartPass(kRunStart, &source), 0);
+    ASSERT_TRUE(rc->ManipulateLogFile(1, true));
+    const QString full = rc->currentLogPath;
+    auto line = std::make_unique<ScanLineRec>();
+    for (std::uint32_t i = 0; i < 12; ++i) {
+        makeCrashLine(i, *line);
+        rc->WriteLogLine(*line);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    EXPECT_TRUE(rc->ManipulateLogFile(2, true));
+
+    ASSERT_EQ(Notice::count(), 1);   // once, not once per line
+    EXPECT_EQ(Notice::last().kind, Notice::Kind::Critical);
+    EXPECT_EQ(Notice::last().title, QStringLiteral("Manipulate Log File"));
+    EXPECT_TRUE(Notice::last().text.startsWith(QStringLiteral("ERROR: writing log file"))) << Notice::last().text.toStdString();
+    const qint64 size = QFileInfo(full).size();
+    EXPECT_EQ(size % 8560, 0);
+    EXPECT_GT(size, 0);
+    EXPECT_LT(size, 12 * 8560);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
 }

@@ -131,3 +131,39 @@ TEST(ToolDesmoke, BadCallsFail)
 }
 
 } // namespace
+
+namespace {
+
+// cindrel detect-report on a simulated data set: one row per pass and the
+// totals, with the fires the truth lists; a folder without truth is refused.
+TEST(ToolDetectReport, MeasuresASimulatedDataSetAgainstItsTruth)
+{
+    const QString d = testsupport::workDir() + QStringLiteral("/detectdemo");
+    auto r = run(testsupport::toolPath(),
+                 {QStringLiteral("simulate"), QStringLiteral("--out"), d, QStringLiteral("--region"),
+                  QStringLiteral("0.05"), QStringLiteral("--passes"), QStringLiteral("2"), QStringLiteral("--lines"),
+                  QStringLiteral("500"), QStringLiteral("--fires"), QStringLiteral("10")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QFile seen(d + QStringLiteral("/truth/sightings.csv"));
+    ASSERT_TRUE(seen.open(QIODevice::ReadOnly | QIODevice::Text));
+    const int sightings = QString::fromUtf8(seen.readAll()).trimmed().split(QLatin1Char('\n')).size() - 1;
+    ASSERT_GT(sightings, 0);
+
+    r = run(testsupport::toolPath(), {QStringLiteral("detect-report"), d, QStringLiteral("--auto"), QStringLiteral("2")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList rows = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 5) << r.out.toStdString();   // header, two passes, totals, recall
+    EXPECT_TRUE(rows[1].trimmed().startsWith(QLatin1String("1 "))) << r.out.toStdString();
+    const QStringList all = rows[3].split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    ASSERT_GE(all.size(), 6);
+    EXPECT_EQ(all[0], QStringLiteral("all"));
+    EXPECT_EQ(all[1].toInt(), sightings);
+    EXPECT_LE(all[4].toInt(), sightings);   // found
+    EXPECT_TRUE(rows[4].startsWith(QLatin1String("recall "))) << r.out.toStdString();
+
+    r = run(testsupport::toolPath(), {QStringLiteral("detect-report"), d + QStringLiteral("/c-drive")});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.err.contains(QLatin1String("passes.csv"))) << r.err.toStdString();
+}
+
+} // namespace

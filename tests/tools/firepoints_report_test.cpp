@@ -51,6 +51,16 @@ protected:
         const QString base = QFileInfo(m->logs.first()).completeBaseName();
         m->mission = base.left(base.lastIndexOf(QLatin1Char('_')));
 
+        // The mission's drive for the tools and the chain, given back at the end.
+        const QByteArray savedDrive = qgetenv("CINDREL_C_DRIVE");
+        struct Restore {
+            QByteArray drive;
+            ~Restore()
+            {
+                qputenv("CINDREL_C_DRIVE", drive);
+                QSettings().remove(QStringLiteral("LastUsed/FireDetectChnBFireLimit"));
+            }
+        } restore{savedDrive};
         qputenv("CINDREL_C_DRIVE", QFile::encodeName(m->root + QStringLiteral("/c-drive")));
         r = run(tool, {QStringLiteral("extract-dem"), QStringLiteral("-121.56"), QStringLiteral("44.56"),
                        QStringLiteral("-121.44"), QStringLiteral("44.44"), m->logDir + QLatin1Char('/') + m->mission},
