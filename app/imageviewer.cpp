@@ -2,6 +2,7 @@
 #include "platform/settingskeys.h"
 
 #include "app/debuglog.h"
+#include "app/replaycontrols.h"
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
@@ -22,6 +23,7 @@
 #include "mission/missionstore.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -108,6 +110,7 @@ ImageViewer::ImageViewer(QWidget *parent) : QMainWindow(parent), curve(std::make
     buildPanels();
     curve->resetStartValues();
     DrawMissions();
+    map->FitSelectedMission();
     connect(timer, &QTimer::timeout, this, &ImageViewer::dspComm);
 
     statusSource = new QLabel(this);
@@ -146,7 +149,7 @@ ImageViewer::~ImageViewer()
     qDebug() << "Cindrel main window closed";
 }
 
-QSize ImageViewer::minimumSizeHint() const
+QSize ImageViewer::sizeHint() const
 {
     return availableScreenSize();
 }
@@ -191,6 +194,13 @@ void ImageViewer::createToolBar()
     stopRunAct = make("buttons/StopP.bmp", QStringLiteral("&New"), &ImageViewer::stopRecData, false);
     tools->addSeparator();
     ftpAct = make("buttons/Ftp.bmp", QStringLiteral("&Ftp"), &ImageViewer::OnFTP, true);
+
+    replayBar = addToolBar(QStringLiteral("Replay"));
+    replayBar->setObjectName(QStringLiteral("Replay"));
+    replay = new ReplayControls(replayBar);
+    replay->setEnabled(false);
+    replayBar->addWidget(replay);
+    connect(replay, &ReplayControls::seekRequested, this, &ImageViewer::OnReplaySeek);
 }
 
 void ImageViewer::loadSettings()
@@ -260,8 +270,8 @@ void ImageViewer::buildPanels()
 
     sig = new DspSig(this, central);
     map = new ArcGISQTWidget(central);
-    left->addWidget(sig);
-    left->addWidget(map);
+    left->addWidget(sig, 0);
+    left->addWidget(map, 1);
 
     // The waterfall keeps the pictures; the view and the status overlay
     // share the grid's single cell, the overlay on top.
@@ -276,8 +286,8 @@ void ImageViewer::buildPanels()
     grid->addWidget(wfOverlay, 0, 0);
     wfOverlay->raise();
 
-    hbox->addLayout(left);
-    hbox->addLayout(grid);
+    hbox->addLayout(left, 1);
+    hbox->addLayout(grid, 1);
     setCentralWidget(central);
 
     // The tick's first two receivers.
@@ -311,10 +321,15 @@ void ImageViewer::ReplaceDataSource(CDataSource *source, int type)
     for (QAction *a : {playAct, stopAct, runAct, stopRunAct})
         a->setEnabled(false);
     replayLines = 0;
-    if (auto *log = qobject_cast<CCindrelDspLog *>(source)) {
-        const qint64 size = CCindrelDspLog::RecordSize(log->GetFileVersion());
-        replayLines = size > 0 ? QFileInfo(log->GetFileName()).size() / size : 0;
+    auto *log = qobject_cast<CCindrelDspLog *>(source);
+    if (log)
+        replayLines = log->RecordCount();
+    if (replay) {
+        replay->reset(std::uint32_t(replayLines));
+        replay->setEnabled(log != nullptr);
     }
+    if (map)
+        map->ClearTrack();
     updateStatusBar();
 }
 
@@ -327,8 +342,14 @@ void ImageViewer::dspComm()
         wfView->update();
     if (wfOverlay)
         wfOverlay->update();
-    if (dataSource)
+    if (auto *log = qobject_cast<CCindrelDspLog *>(dataSource)) {
+        // A replay reads as many records as its speed asks (none while
+        // paused); the displays take them all on the next tick.
+        log->DoNextFwdCycles(replay ? replay->linesPerTick() : 1, true);
+    } else if (dataSource) {
         dataSource->DoNextFwdCycle(0, false, true);
+    }
+    updateAircraft();
     if (centreCounter == 7) {
         centreCounter = 0;
         if (dataSource && map) {
@@ -342,6 +363,46 @@ void ImageViewer::dspComm()
     ++centreCounter;
     updateStatusBar();
     update();
+}
+
+void ImageViewer::updateAircraft()
+{
+    if (!dataSource || !map)
+        return;
+    double lat = 0.0, lon = 0.0;
+    dataSource->GetPosition(&lat, &lon);
+    if (lat == 0.0 && lon == 0.0)
+        return;
+    map->SetAircraft(lat, lon, dataSource->GetHeading());
+}
+
+void ImageViewer::OnReplaySeek(std::uint32_t line)
+{
+    auto *log = qobject_cast<CCindrelDspLog *>(dataSource);
+    if (!log)
+        return;
+    if (log->SeekRecord(line)) {
+        qDebug().noquote() << QStringLiteral("Replay moved to line %1").arg(line);
+        // The track does not join the old position to the new one.
+        if (map)
+            map->BreakTrack();
+    }
+    updateStatusBar();
+}
+
+void ImageViewer::closeEvent(QCloseEvent *event)
+{
+    if (recording->logOpen || runRequested) {
+        const auto answer = Notice::question(
+            this, QStringLiteral("Cindrel64"),
+            QStringLiteral("A run is being recorded. Stop the run and close Cindrel64?"),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void ImageViewer::doData()
@@ -517,6 +578,7 @@ void ImageViewer::OnMissionSet()
     s.setValue(SettingsKey::MissionSelect, index);
 
     DrawMissions();
+    map->FitSelectedMission();
 
     // The next run starts pass 1 with a new file prefix.
     recording->passNumber = 0;
@@ -708,6 +770,9 @@ std::int32_t ImageViewer::StartPass(double easting, double northing, int zone, f
     if (pass < 0)
         return -1;
     passes.StartPass(pass, easting, northing, zone, heading, halfSwath, start);
+    // The map shows the track of the current run.
+    if (map)
+        map->ClearTrack();
     updateStatusBar();
     return pass;
 }
@@ -804,7 +869,14 @@ void ImageViewer::updateStatusBar()
         source = QStringLiteral("No data source");
     } else if (auto *log = qobject_cast<CCindrelDspLog *>(dataSource)) {
         source = QStringLiteral("Replay: %1").arg(QFileInfo(log->GetFileName()).fileName());
-        position = QStringLiteral("line %1 of %2").arg(log->GetRecordsRead()).arg(replayLines);
+        const bool atEnd = log->AtEnd();
+        position = atEnd ? QStringLiteral("End of log: line %1 of %2").arg(log->GetRecordsRead()).arg(replayLines)
+                         : QStringLiteral("line %1 of %2").arg(log->GetRecordsRead()).arg(replayLines);
+        if (replay) {
+            replay->showPosition(log->GetRecordsRead(), std::uint32_t(replayLines), atEnd);
+            if (replay->paused() && !atEnd)
+                position += QStringLiteral(" (paused)");
+        }
     } else if (sourceType == 6) {
         source = simulatedBoard ? QStringLiteral("simulated board") : QStringLiteral("DSP board");
     } else {

@@ -39,6 +39,7 @@ class QMenu;
 class QThread;
 class QTimer;
 class QToolBar;
+class ReplayControls;
 
 class ImageViewer : public QMainWindow, public DisplayOwner, public PassServices, public RecordingHost {
     Q_OBJECT
@@ -46,8 +47,9 @@ public:
     explicit ImageViewer(QWidget *parent = nullptr);
     ~ImageViewer() override;
 
-    // The primary screen's available size.
-    QSize minimumSizeHint() const override;
+    // Preferred: the primary screen's available size. The panels shrink
+    // to fit smaller screens, so the minimum is what they need.
+    QSize sizeHint() const override;
 
     // Writes the operator's acquisition settings to the settings store.
     void SaveSettings() override;
@@ -114,6 +116,8 @@ public:
     QAction *stopRunAction() const { return stopRunAct; }
     QAction *ftpAction() const { return ftpAct; }
     QToolBar *toolBar() const { return tools; }
+    // Speed, pause and position of a replay, beside the tool bar.
+    ReplayControls *replayControls() const { return replay; }
     QTimer *processingTimer() const { return timer; }
     QThread *orthoThread() const { return orthoThreadPtr; }
     OrthoRectifyWorker *orthoWorker() const { return worker; }
@@ -184,6 +188,13 @@ public slots:
     void OnRecreateStripImage();
     void OnFileRectifyLog();
     void OnFTP();
+    // Moves the replayed log to the line; the displays continue from there.
+    void OnReplaySeek(std::uint32_t line);
+
+protected:
+    // While a run is recording, asks before the window closes; "No" keeps
+    // the run going.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void createMenus();
@@ -191,6 +202,8 @@ private:
     void loadSettings();
     void buildPanels();
     void updateStatusBar();
+    // The aircraft and its track on the map from the newest line.
+    void updateAircraft();
     // Makes stored mission `index` the current one: box, names, ground
     // elevation (feet) and the grid's central meridian.
     void adoptMission(int index, int groundFeet);
@@ -224,6 +237,8 @@ private:
     QAction *runAct = nullptr;
     QAction *stopRunAct = nullptr;
     QAction *ftpAct = nullptr;
+    QToolBar *replayBar = nullptr;
+    ReplayControls *replay = nullptr;
 
     ArcGISQTWidget *map = nullptr;
     DspSig *sig = nullptr;

@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
         || QSettings().value(SettingsKey::SimulatedBoard, false).toBool());
 
     auto *window = new ImageViewer;
-    window->showMaximized();
+    cindrel::showMainWindow(window);
     const int rc = app.exec();
     delete window;
     return rc;

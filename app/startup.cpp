@@ -1,5 +1,9 @@
 #include "app/startup.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
 #include "map/runtimeenvironment.h"
 
 #include <QDebug>
@@ -20,6 +24,15 @@ void configureMapApiKey()
         qWarning().noquote() << mapApiKeyWarning();
     else
         cindrelmap::RuntimeEnvironment::setApiKey(key);
+}
+
+void showMainWindow(QWidget *window)
+{
+    if (!window)
+        return;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        window->setGeometry(screen->availableGeometry());
+    window->showMaximized();
 }
 
 } // namespace cindrel

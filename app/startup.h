@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+class QWidget;
+
 namespace cindrel {
 
 // The map layer's key comes from the environment variable
@@ -10,5 +12,10 @@ void configureMapApiKey();
 
 // The warning logged when no key is configured.
 QString mapApiKeyWarning();
+
+// Shows the main window maximised, first placed on the primary screen's
+// available area so that it fits the screen even where no window manager
+// maximises it.
+void showMainWindow(QWidget *window);
 
 } // namespace cindrel

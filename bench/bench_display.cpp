@@ -3,12 +3,16 @@
 // thresholds panel's updateGraph, for 2, 20 and 200 new lines. Reported in
 // milliseconds, as a share of the 33 ms tick, and (for 2 lines, about what
 // 50 lines per second bring at 30 ticks per second) as a share of one core.
+// BM_DisplayTickWithMap adds the map's part of the tick: the aircraft moved
+// along a track of 10,000 points, the view re-centred on every 7th tick,
+// and the whole map view painted (960 x 400) as the screen would.
 #include "datasource/cdatasource.h"
 #include "datasource/cdspdatabuffer.h"
 #include "datasource/coldcurve.h"
 #include "display/displayowner.h"
 #include "display/dspsig.h"
 #include "display/waterfall.h"
+#include "map/arcgisqtwidget.h"
 #include "platform/identity.h"
 
 #include <benchmark/benchmark.h>
@@ -16,7 +20,10 @@
 #include <QApplication>
 #include <QObject>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -153,6 +160,58 @@ void BM_DisplayTick(benchmark::State &state)
     state.counters["core_share_at_30_ticks"] = tickMs * (1000.0 / 33.0) / 1000.0;
 }
 BENCHMARK(BM_DisplayTick)->Arg(2)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DisplayTickWithMap(benchmark::State &state)
+{
+    const int lines = int(state.range(0));
+    BenchOwner owner;
+    owner.curve.resetStartValues();
+    RingSource source(&owner.curve);
+    owner.source = &source;
+    WaterFall waterfall(&owner);
+    DspSig panel(&owner);
+    ArcGISQTWidget map;
+    map.resize(960, 400);
+    map.show();
+    QImage screen(map.view()->viewport()->size(), QImage::Format_RGB32);
+    // A long run's track so far: 10,000 points 20 m apart, eastbound.
+    double lon = -121.9;
+    const double lat = 44.5;
+    const double step = 20.0 / 111320.0 / std::cos(lat * M_PI / 180.0);
+    for (int i = 0; i < 10000; ++i)
+        map.SetAircraft(lat, lon += step, 90.0f);
+    std::uint32_t index = 1;
+    int tick = 0;
+    qint64 elapsedNs = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QCoreApplication::processEvents();
+        for (int i = 0; i < lines; ++i) {
+            ScanLineRec l = sampleLine(index++);
+            source.ring.StoreLine(l);
+        }
+        state.ResumeTiming();
+        QElapsedTimer clock;
+        clock.start();
+        waterfall.processData();
+        panel.updateGraph();
+        source.DoNextFwdCycle(0, false, true);
+        lon += step * lines / 16.0;   // about 1.2 m a line
+        map.SetAircraft(lat, lon, 90.0f);
+        if (++tick % 7 == 0)
+            map.CenterOn(lat, lon);
+        QPainter painter(&screen);
+        map.view()->viewport()->render(&painter);
+        painter.end();
+        elapsedNs += clock.nsecsElapsed();
+    }
+    const double tickMs = double(elapsedNs) / 1e6 / double(state.iterations());
+    state.counters["lines"] = lines;
+    state.counters["tick_ms"] = tickMs;
+    state.counters["share_of_33ms_tick"] = tickMs / 33.0;
+    state.counters["track_points"] = map.trackPointCount();
+}
+BENCHMARK(BM_DisplayTickWithMap)->Arg(2)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

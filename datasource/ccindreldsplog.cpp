@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <algorithm>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -328,6 +330,47 @@ bool CCindrelDspLog::DoNextFwdCycle(int, bool, bool fireTest)
     }
     newLineCount = buffer->TakeNewLineCount();
     return !got;
+}
+
+int CCindrelDspLog::DoNextFwdCycles(int count, bool fireTest)
+{
+    int read = 0;
+    while (read < count && ReadLogRec()) {
+        if (fireTest)
+            buffer->AddLine(*currentRec);
+        else
+            buffer->StoreLine(*currentRec);
+        ++read;
+    }
+    newLineCount = buffer->TakeNewLineCount();
+    return read;
+}
+
+bool CCindrelDspLog::SeekRecord(std::uint32_t record)
+{
+    const qint64 size = RecordSize(fileVersion);
+    if (!readFile.isOpen() || size <= 0)
+        return false;
+    record = std::min(record, RecordCount());
+    if (!readFile.seek(qint64(record) * size))
+        return false;
+    recordsRead = record;
+    replayEnded = false;
+    return true;
+}
+
+std::uint32_t CCindrelDspLog::RecordCount() const
+{
+    const qint64 size = RecordSize(fileVersion);
+    if (!readFile.isOpen() || size <= 0)
+        return 0;
+    return std::uint32_t(std::min<qint64>(readFile.size() / size, std::numeric_limits<std::uint32_t>::max()));
+}
+
+bool CCindrelDspLog::AtEnd() const
+{
+    const qint64 size = RecordSize(fileVersion);
+    return replayEnded || !readFile.isOpen() || size <= 0 || readFile.pos() + size > readFile.size();
 }
 
 bool CCindrelDspLog::RewindLog()

@@ -54,6 +54,18 @@ public:
     void OnFileOpen() override;
     bool DoNextFwdCycle(int unused, bool unused2, bool fireTest) override;
     bool RewindLog() override;
+    // Up to count cycles in one go (a faster replay): the lines read are all
+    // new lines for the displays. Returns how many were read; fewer than
+    // count at the end of the log.
+    int DoNextFwdCycles(int count, bool fireTest);
+    // Moves the replay so that the next cycle delivers record `record` (0 is
+    // the first; past the end means the end). The lines already delivered
+    // stay in the ring; the records before it count as read.
+    bool SeekRecord(std::uint32_t record);
+    // Records in the file (whole records only).
+    std::uint32_t RecordCount() const;
+    // No more records until sought back or rewound.
+    bool AtEnd() const;
     std::uint32_t GetNumNewImageLines() override;
     void GetPriorImageLine(std::uint32_t age, ScanLineRec *out) override;
     std::uint32_t GetLineIndex() override;

@@ -17,8 +17,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSettings>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -267,14 +269,21 @@ QGroupBox *DspSig::buildVhGroup()
     return group;
 }
 
-QSize DspSig::minimumSizeHint() const
+QSize DspSig::sizeHint() const
 {
+    const QSize content = QWidget::sizeHint();
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
-        return QWidget::minimumSizeHint();
+        return content;
     const QRect avail = screen->availableGeometry();
     const int h = avail.height() >= 1100 ? avail.height() * 5 / 8 : avail.height() * 3 / 4;
-    return QSize(avail.width() / 2, h);
+    return QSize(std::max(content.width(), avail.width() / 2),
+                 std::max(minimumSizeHint().height(), std::min(content.height(), h)));
+}
+
+QSize DspSig::minimumSizeHint() const
+{
+    return QWidget::minimumSizeHint();
 }
 
 // ---- labels ----
@@ -389,6 +398,9 @@ int DspSig::SetSignalParam(int which, int value)
     default:
         src->SetVOverHOverride(value);
         vhOverrideValue_ = value;
+        // Setting a value switches the override on: the box shows it.
+        vhOverrideOn_ = true;
+        showOverrideState();
         settings.setValue(SettingsKey::VhOverride, value);
         refreshVhLabel();
         return value;
@@ -407,8 +419,18 @@ void DspSig::OnVoverhOverride()
     CDataSource *src = owner_->displaySource();
     if (!src)
         return;
-    src->SetVOverHOverride(vhOverrideOn_ ? -1 : vhOverrideValue_);
-    vhOverrideOn_ = !vhOverrideOn_;
+    // The box says what the operator wants; the source is told exactly that.
+    const bool on = vhCheck_ ? vhCheck_->isChecked() : !vhOverrideOn_;
+    src->SetVOverHOverride(on ? vhOverrideValue_ : -1);
+    vhOverrideOn_ = on;
+}
+
+void DspSig::showOverrideState()
+{
+    if (vhCheck_ && vhCheck_->isChecked() != vhOverrideOn_) {
+        const QSignalBlocker block(vhCheck_);
+        vhCheck_->setChecked(vhOverrideOn_);
+    }
 }
 
 void DspSig::OnAutoCalibrate()
@@ -537,6 +559,7 @@ void DspSig::updateGraph()
         src->GetVOverH(&vh, &overrideOn, &overrideValue);
         vOverH_ = std::int32_t(vh);
         vhOverrideOn_ = overrideOn;
+        showOverrideState();
         vhOverrideValue_ = std::int32_t(overrideValue);
         fireThreshold_ = std::int32_t(src->GetFireThreshold());
         src->GetStatWords(&statWord1_, &statWord2_);

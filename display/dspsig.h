@@ -36,6 +36,11 @@ public:
     // when refused (no data source, unknown which, value out of range).
     int SetSignalParam(int which, int value);
 
+    // Preferred: half the screen's available width, and the height its
+    // controls and picture need (never more than 5/8 of the available
+    // height on tall screens, 3/4 on others). The minimum is what the
+    // controls need with the picture shrunk.
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
     // Values, for the owner and for checks.
@@ -115,6 +120,8 @@ private:
     void refreshGainLabel();
     void refreshOffsetLabel();
     void refreshVhLabel();
+    // The check box shows the override state in force.
+    void showOverrideState();
     void rebuildScale(int offset, int centre, std::int32_t min, std::int32_t max);
     static int amountOf(const QLineEdit *edit);
 

@@ -2,6 +2,9 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QStringList>
+
+#include <algorithm>
 #include <QPainter>
 #include <QPen>
 
@@ -165,9 +168,24 @@ QImage ScaleCtrl::BuildScaleImage(int offsetValue, int centrePos, int minPos, in
         centreText = QStringLiteral("%1 >>").arg(offsetValue);
     else
         centreText = QStringLiteral("<< %1").arg(offsetValue);
-    centredAt(226, 135, centreText);
-    centredAt(xMin, 167, QStringLiteral("%1").arg(minPos - centrePos + 128));
-    centredAt(xMax, 167, QStringLiteral("%1").arg(maxPos - centrePos + 128));
+    // The centre value goes on after the frame (below), on a patch of
+    // background, so the scale's base line does not strike through it.
+    // The bracket ends' values are centred on them unless they would run
+    // into each other; then they are pushed apart around their middle.
+    const QString minText = QStringLiteral("%1").arg(minPos - centrePos + 128);
+    const QString maxText = QStringLiteral("%1").arg(maxPos - centrePos + 128);
+    int minX = xMin - (avg * minText.length()) / 2 - 3;
+    int maxX = xMax - (avg * maxText.length()) / 2 - 3;
+    const int minW = fm.horizontalAdvance(minText);
+    const int maxW = fm.horizontalAdvance(maxText);
+    constexpr int kGap = 6;
+    if (minX + minW + kGap > maxX) {
+        const int mid = (minX + minW + maxX) / 2;
+        minX = mid - kGap / 2 - minW;
+        maxX = mid + kGap / 2;
+    }
+    painter.drawText(minX, 167, minText);
+    painter.drawText(maxX, 167, maxText);
 
     drawLabels(painter, fire_, 17, 36, 55, 0);
     drawLabels(painter, bmax_, 82, 101, 120, 32768);
@@ -186,9 +204,27 @@ QImage ScaleCtrl::BuildScaleImage(int offsetValue, int centrePos, int minPos, in
     scaleText(100, QStringLiteral("0"));
     scaleText(226, QStringLiteral("127"));
     scaleText(352, QStringLiteral("255"));
-    painter.drawText(378, 156, QStringLiteral("Channel B:"));
-    painter.drawText(378, 17, QStringLiteral("Fire Threshold:"));
-    painter.drawText(378, 82, QStringLiteral("BMax Threshold:"));
+    // The side texts keep to the picture: a smaller size when needed.
+    {
+        QFont side = font;
+        const QStringList texts = {QStringLiteral("Channel B:"), QStringLiteral("Fire Threshold:"),
+                                   QStringLiteral("BMax Threshold:")};
+        const int room = picture_.width() - 378 - 1;
+        while (side.pixelSize() > 8) {
+            const QFontMetrics sm(side);
+            int widest = 0;
+            for (const QString &t : texts)
+                widest = std::max(widest, sm.horizontalAdvance(t));
+            if (widest <= room)
+                break;
+            side.setPixelSize(side.pixelSize() - 1);
+        }
+        painter.setFont(side);
+        painter.drawText(378, 156, texts.at(0));
+        painter.drawText(378, 17, texts.at(1));
+        painter.drawText(378, 82, texts.at(2));
+        painter.setFont(font);
+    }
 
     painter.setPen(QPen(frame_, 2));
     // BMax box: top, right, bottom, left, middle.
@@ -203,6 +239,14 @@ QImage ScaleCtrl::BuildScaleImage(int offsetValue, int centrePos, int minPos, in
     painter.drawLine(376, 55, 76, 55);
     painter.drawLine(76, 55, 76, 5);
     painter.drawLine(76, 30, 376, 30);
+
+    {
+        const int x = 226 - (avg * centreText.length()) / 2 - 3;
+        const QRect r(x - 2, 135 - fm.ascent(), fm.horizontalAdvance(centreText) + 4, fm.ascent() + 2);
+        painter.fillRect(r, background_);
+        painter.setPen(QPen(data_, 1));
+        painter.drawText(x, 135, centreText);
+    }
     painter.end();
     return picture_.copy();
 }

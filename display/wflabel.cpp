@@ -36,7 +36,7 @@ void wfLabel::paintEvent(QPaintEvent *)
     painter.drawImage(target, *image_, sourceRect());
 }
 
-QSize wfLabel::minimumSizeHint() const
+QSize wfLabel::sizeHint() const
 {
     // A whole small picture (the thresholds panel's scale) asks for its own
     // size; the waterfall's labels ask for half the screen's width and its
@@ -45,7 +45,18 @@ QSize wfLabel::minimumSizeHint() const
         return image_->size();
     const QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
-        return QLabel::minimumSizeHint();
+        return QLabel::sizeHint();
     const QRect avail = screen->availableGeometry();
     return QSize(avail.width() / 2, avail.height());
+}
+
+QSize wfLabel::minimumSizeHint() const
+{
+    if (whole_ && image_)
+        return image_->size() / 2;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return QLabel::minimumSizeHint();
+    const QRect avail = screen->availableGeometry();
+    return QSize(avail.width() / 4, avail.height() / 3);
 }

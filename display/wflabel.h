@@ -30,8 +30,12 @@ public:
     // The part of the image this label paints.
     QRect sourceRect() const;
 
-    // Half the primary screen's available width by its full available
-    // height; in whole-image mode the image's size.
+    // Preferred: half the primary screen's available width by its full
+    // available height; in whole-image mode the image's size. The picture
+    // is scaled into whatever the layout gives, down to the minimum: a
+    // quarter of that width by a third of that height, half the image in
+    // whole-image mode.
+    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:

@@ -4,12 +4,17 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QGraphicsPathItem>
+#include <QGraphicsPolygonItem>
+#include <QGraphicsScene>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSettings>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 using namespace cindrelmap;
 
@@ -25,6 +30,8 @@ const DimLayer kDimLayers[] = {
     {"interst", QColor(56, 72, 130)},
     {"hydrolin", QColor(30, 90, 100)},
 };
+// Points per piece of the track.
+constexpr int kTrackPiece = 256;
 } // namespace
 
 ArcGISQTWidget::ArcGISQTWidget(QWidget *parent) : QWidget(parent)
@@ -59,6 +66,20 @@ ArcGISQTWidget::ArcGISQTWidget(QWidget *parent) : QWidget(parent)
         if (follow_ && !recentring_)
             pause_.start();
     });
+
+    // The aircraft: an arrow of fixed screen size over everything else,
+    // pointing north until turned to the heading.
+    aircraft_ = new QGraphicsPolygonItem(
+        QPolygonF({QPointF(0, -15), QPointF(10, 11), QPointF(0, 5), QPointF(-10, 11)}));
+    aircraft_->setBrush(QColor(255, 150, 0));
+    QPen outline(QColor(20, 20, 20));
+    outline.setWidthF(1.5);
+    outline.setCosmetic(true);
+    aircraft_->setPen(outline);
+    aircraft_->setFlag(QGraphicsItem::ItemIgnoresTransformations, true);
+    aircraft_->setZValue(2.0e6);
+    aircraft_->setVisible(false);
+    view_->scene()->addItem(aircraft_);
 
     setUpdatesEnabled(true);
     view_->setUpdatesEnabled(true);
@@ -117,9 +138,76 @@ void ArcGISQTWidget::CenterOn(double latitude, double longitude)
     recentring_ = false;
 }
 
+void ArcGISQTWidget::SetAircraft(double latitude, double longitude, float heading)
+{
+    if (!std::isfinite(latitude) || !std::isfinite(longitude))
+        return;
+    const QPointF p = mercator::toScene(longitude, latitude);
+    aircraft_->setPos(p);
+    aircraft_->setRotation(std::isfinite(heading) ? heading : 0.0f);
+    aircraft_->setVisible(true);
+    if (!viewFitted_) {
+        viewFitted_ = true;
+        view_->setViewpoint(Viewpoint(Point(longitude, latitude, SpatialReference::wgs84()), kFirstFixScale));
+    }
+
+    if (!trackBroken_ && QLineF(lastTrackPoint_, p).length() < kTrackStep)
+        return;
+    if (trackBroken_ || track_.isEmpty() || track_.last()->path().elementCount() >= kTrackPiece) {
+        auto *piece = new QGraphicsPathItem;
+        QPen pen(QColor(0, 200, 255));
+        pen.setWidthF(2.0);
+        pen.setCosmetic(true);
+        piece->setPen(pen);
+        piece->setZValue(1.0e6);
+        QPainterPath path;
+        // A new piece goes on from the last point unless the track broke.
+        path.moveTo(trackBroken_ ? p : lastTrackPoint_);
+        if (!trackBroken_)
+            path.lineTo(p);
+        piece->setPath(path);
+        view_->scene()->addItem(piece);
+        track_.append(piece);
+    } else {
+        QPainterPath path = track_.last()->path();
+        path.lineTo(p);
+        track_.last()->setPath(path);
+    }
+    trackBroken_ = false;
+    lastTrackPoint_ = p;
+    ++trackPoints_;
+}
+
+void ArcGISQTWidget::ClearTrack()
+{
+    for (QGraphicsPathItem *piece : qAsConst(track_)) {
+        view_->scene()->removeItem(piece);
+        delete piece;
+    }
+    track_.clear();
+    trackBroken_ = true;
+    trackPoints_ = 0;
+}
+
+void ArcGISQTWidget::BreakTrack()
+{
+    trackBroken_ = true;
+}
+
+bool ArcGISQTWidget::FitSelectedMission()
+{
+    if (selectedBox_ < 0 || selectedBox_ >= boxes_.size())
+        return false;
+    const MissionBoxEntry &b = boxes_.at(selectedBox_);
+    view_->fitExtent(b.north, b.east, b.south, b.west);
+    viewFitted_ = true;
+    return true;
+}
+
 void ArcGISQTWidget::DrawStoredMissions()
 {
     ClearOverlays();
+    selectedBox_ = -1;
     QSettings settings;
     const int selected = settings.value(SettingsKey::MissionSelect, 0).toInt();
     const int n = settings.beginReadArray(SettingsKey::MissionList);
@@ -129,18 +217,26 @@ void ArcGISQTWidget::DrawStoredMissions()
                       settings.value(QStringLiteral("East_Val")).toDouble(),
                       settings.value(QStringLiteral("South_Val")).toDouble(),
                       settings.value(QStringLiteral("West_Val")).toDouble(), i == selected);
+        if (i == selected)
+            selectedBox_ = boxes_.size() - 1;
     }
     settings.endArray();
 }
 
-QSize ArcGISQTWidget::minimumSizeFor(const QSize &available)
+QSize ArcGISQTWidget::preferredSizeFor(const QSize &available)
 {
     const int h = available.height();
     return QSize(available.width() / 2, h >= 1100 ? h * 3 / 8 : h / 4);
 }
 
-QSize ArcGISQTWidget::minimumSizeHint() const
+QSize ArcGISQTWidget::sizeHint() const
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
-    return minimumSizeFor(screen ? screen->availableSize() : QSize(1920, 1080));
+    return preferredSizeFor(screen ? screen->availableSize() : QSize(1920, 1080));
+}
+
+QSize ArcGISQTWidget::minimumSizeHint() const
+{
+    // Enough to see the aircraft, the scale bar and a little around them.
+    return QSize(240, 120);
 }

@@ -4,6 +4,7 @@
 #include <QGraphicsScene>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QWheelEvent>
 #include <QtMath>
@@ -96,6 +97,9 @@ void MapGraphicsView::setSceneCenter(const QPointF &center)
 {
     center_ = center;
     centerOn(center_);
+    // The scale bar is drawn in view coordinates: a scrolled picture would
+    // carry it along, so the whole view is repainted.
+    viewport()->update();
     emit viewpointChanged();
 }
 
@@ -121,6 +125,70 @@ Point MapGraphicsView::currentCenter() const
     double lon = 0, lat = 0;
     mercator::fromScene(center_, &lon, &lat);
     return Point(lon, lat, SpatialReference::wgs84());
+}
+
+void MapGraphicsView::fitExtent(double north, double east, double south, double west)
+{
+    const QPointF a = mercator::toScene(west, north);
+    const QPointF b = mercator::toScene(east, south);
+    QRectF ext = QRectF(a, b).normalized();
+    // A tenth of the box's size around it, so its edges stay in view.
+    ext.adjust(-ext.width() / 10, -ext.height() / 10, ext.width() / 10, ext.height() / 10);
+    if (ext.width() <= 0 || ext.height() <= 0)
+        return;
+    pendingExtent_ = ext;
+    fitPendingExtent();
+    resetCachedContent();
+    viewport()->update();
+}
+
+double MapGraphicsView::metresPerPixel() const
+{
+    return unitsPerPixel() * cosLat(center_);
+}
+
+double MapGraphicsView::scaleBarMetres(double metresPerPixel, int maxPixels)
+{
+    const double limit = metresPerPixel * maxPixels;
+    if (!(limit > 0))
+        return 0.0;
+    double unit = std::pow(10.0, std::floor(std::log10(limit)));
+    for (double m : {5.0, 2.0, 1.0}) {
+        if (m * unit <= limit)
+            return m * unit;
+    }
+    return unit;
+}
+
+QString MapGraphicsView::scaleBarText(double metres)
+{
+    if (metres >= 1000.0)
+        return QStringLiteral("%1 km").arg(metres / 1000.0);
+    return QStringLiteral("%1 m").arg(metres);
+}
+
+void MapGraphicsView::drawForeground(QPainter *painter, const QRectF &)
+{
+    const double mpp = metresPerPixel();
+    const double metres = scaleBarMetres(mpp, 140);
+    if (!(metres > 0))
+        return;
+    const int len = int(metres / mpp + 0.5);
+    painter->save();
+    painter->resetTransform();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    const QString text = scaleBarText(metres);
+    const QFontMetrics fm(painter->font());
+    const int x = 10;
+    const int y = viewport()->height() - 10;
+    const QRect box(x - 4, y - fm.height() - 10, std::max(len, fm.horizontalAdvance(text)) + 8, fm.height() + 14);
+    painter->fillRect(box, QColor(0, 0, 0, 150));
+    painter->setPen(QPen(QColor(235, 235, 235), 2));
+    painter->drawLine(x, y, x + len, y);
+    painter->drawLine(x, y, x, y - 6);
+    painter->drawLine(x + len, y, x + len, y - 6);
+    painter->drawText(x, y - 8, text);
+    painter->restore();
 }
 
 void MapGraphicsView::drawBackground(QPainter *painter, const QRectF &rect)

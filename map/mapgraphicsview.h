@@ -33,6 +33,16 @@ public:
     void setViewpointCenter(const Point &center);
     // Centre of the view in WGS 84.
     Point currentCenter() const;
+    // Fits the box (WGS 84 degrees) into the view with a margin; the fit is
+    // kept through resizes until the view is moved.
+    void fitExtent(double north, double east, double south, double west);
+    // Ground metres per screen pixel at the centre of the view.
+    double metresPerPixel() const;
+    // The scale bar: the longest round length (1, 2 or 5 x 10^n metres)
+    // that takes at most maxPixels at the given ground metres per pixel.
+    static double scaleBarMetres(double metresPerPixel, int maxPixels);
+    // "500 m", "2 km".
+    static QString scaleBarText(double metres);
 
     // Scale limits the operator can zoom to.
     static constexpr double kMinScale = 500.0;
@@ -50,6 +60,8 @@ signals:
 
 protected:
     void drawBackground(QPainter *painter, const QRectF &rect) override;
+    // The scale bar in the view's bottom left corner.
+    void drawForeground(QPainter *painter, const QRectF &rect) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

@@ -200,11 +200,14 @@ void NewMsnDlg::BuildWidgets()
     lblElevStatus = new QLabel(elevGroup);
     lblElevStatus->setObjectName(QStringLiteral("lblElevStatus"));
     lblElevStatus->setWordWrap(true);
+    // The group takes the dialog's whole width so its label, button and
+    // status line are shown whole.
     auto *elevLayout = new QGridLayout(elevGroup);
     elevLayout->addWidget(new QLabel(QStringLiteral("Avg Ground Elev (ft)"), elevGroup), 0, 0);
     elevLayout->addWidget(sbGrndElev, 0, 1);
     elevLayout->addWidget(pbGrndElev, 0, 2);
-    elevLayout->addWidget(lblElevStatus, 1, 0, 1, 3);
+    elevLayout->setColumnStretch(3, 1);
+    elevLayout->addWidget(lblElevStatus, 1, 0, 1, 4);
 
     leBrowse = makeEdit(this, "leBrowse");
     pbBrowse = makeButton(this, "pbBrowse", QStringLiteral("Browse"));
@@ -231,7 +234,6 @@ void NewMsnDlg::BuildWidgets()
     editColumn->addLayout(msnButtons);
     editColumn->addStretch();
     auto *optionColumn = new QVBoxLayout;
-    optionColumn->addWidget(elevGroup);
     optionColumn->addWidget(multiGroup);
     optionColumn->addWidget(vrmlGroup);
     optionColumn->addStretch();
@@ -242,6 +244,7 @@ void NewMsnDlg::BuildWidgets()
     auto *top = new QVBoxLayout(this);
     top->addWidget(table, 1);
     top->addLayout(middle);
+    top->addWidget(elevGroup);
     top->addLayout(pathRow);
     top->addWidget(buttonBox);
 }

@@ -76,7 +76,16 @@ QImage renderRunText(const QString &text)
 {
     QImage img = blankAnnotation();
     const QFontMetrics fm(annotationFont());
-    drawAt(img, 864, 58 - fm.height(), text);
+    // Long names must not push the heading and time zone at the end off the
+    // image: a text too long to start at the middle starts further left,
+    // and one wider than the image loses characters in its middle.
+    constexpr int kMiddle = 864;
+    constexpr int kMargin = 4;
+    QString shown = text;
+    if (fm.horizontalAdvance(shown) > kRowBytes - 2 * kMargin)
+        shown = fm.elidedText(text, Qt::ElideMiddle, kRowBytes - 2 * kMargin);
+    const int x = std::min(kMiddle, kRowBytes - kMargin - fm.horizontalAdvance(shown));
+    drawAt(img, std::max(kMargin, x), 58 - fm.height(), shown);
     return img;
 }
 

@@ -1,6 +1,7 @@
 // A simulated flight log replayed through the main window's tick loop, as
 // the operator does it: Replay, Play, Run, Stop Run, Stop.
 #include "app/imageviewer.h"
+#include "app/replaycontrols.h"
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "display/waterfall.h"
@@ -13,10 +14,13 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QSlider>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -177,4 +181,119 @@ TEST_F(Replay, ReplacingTheSourceDuringARunEndsTheRunFirst)
     tick(w);
     EXPECT_FALSE(wf->stripChartActive());
     EXPECT_FALSE(w.isLogOpen());
+}
+
+TEST_F(Replay, ControlsSetSpeedPauseSeekAndShowTheEnd)
+{
+    const int n = 400;
+    ASSERT_TRUE(apptest::writeSimLog(source, n));
+    const std::vector<ScanLineRec> original = readLog(source);
+    ImageViewer w;
+    ReplayControls *rc = w.replayControls();
+    ASSERT_NE(rc, nullptr);
+    EXPECT_FALSE(rc->isEnabled());
+    Notice::pushTextReply(source);
+    w.OnFileReplay();
+    ASSERT_TRUE(rc->isEnabled());
+    auto *log = static_cast<CCindrelDspLog *>(w.displaySource());
+    QSignalSpy painted(w.waterfall(), &WaterFall::linesPainted);
+    w.doData();
+    w.processingTimer()->setInterval(3600 * 1000);
+
+    // Records read per tick at each speed; the next tick paints them all.
+    struct Step {
+        int speed;
+        bool paused;
+        int read;
+    };
+    for (const Step &s : {Step{0, false, 1}, Step{1, false, 2}, Step{2, false, 4}, Step{3, false, 8},
+                          Step{3, true, 0}, Step{4, false, ReplayControls::kSpeeds[4]}, Step{0, false, 1}}) {
+        rc->setSpeedIndex(s.speed);
+        rc->setPaused(s.paused);
+        const std::uint32_t before = log->GetRecordsRead();
+        tick(w);
+        EXPECT_EQ(int(log->GetRecordsRead() - before), s.read) << s.speed << s.paused;
+        if (s.paused)
+            EXPECT_TRUE(w.statusText().contains(QStringLiteral("(paused)"))) << w.statusText().toStdString();
+    }
+    tick(w);
+    ASSERT_GE(painted.count(), 2);
+    EXPECT_EQ(painted.last().at(0).toInt(), 1);
+
+    // A run records on across a jump: the lines after it are the log's
+    // lines from the new position on.
+    w.startRecData();
+    for (int t = 0; t < 4; ++t)
+        tick(w);
+    ASSERT_TRUE(w.isLogOpen());
+    rc->positionSlider()->setValue(300);   // as a click on the slider does
+    EXPECT_EQ(log->GetRecordsRead(), 300u);
+    for (int t = 0; t < 6; ++t)
+        tick(w);
+    EXPECT_TRUE(w.statusText().contains(QStringLiteral("line 306 of 400"))) << w.statusText().toStdString();
+    EXPECT_EQ(rc->positionSlider()->value(), 306);
+    EXPECT_EQ(rc->positionLabel()->text(), QStringLiteral("line 306 / 400"));
+    const QString recorded = w.recordingControl()->currentLogPath;
+    w.stopRecData();
+    tick(w);
+    const std::vector<ScanLineRec> got = readLog(recorded);
+    auto jump = std::find_if(got.begin(), got.end(),
+                             [&](const ScanLineRec &r) { return r.lineIndex == original[300].lineIndex; });
+    ASSERT_NE(jump, got.end());
+    ASSERT_GE(got.end() - jump, 5);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(jump[i].lineIndex, original[300 + i].lineIndex) << i;
+    EXPECT_LT((jump - 1)->lineIndex, original[300].lineIndex);
+
+    // As fast as the tick allows to the end: the status bar says so.
+    rc->setSpeedIndex(4);
+    for (int t = 0; t < 3 && !log->AtEnd(); ++t)
+        tick(w);
+    tick(w);
+    EXPECT_TRUE(log->AtEnd());
+    EXPECT_TRUE(w.statusText().contains(QStringLiteral("End of log: line 400 of 400"))) << w.statusText().toStdString();
+    EXPECT_EQ(rc->positionLabel()->text(), QStringLiteral("end of log 400 / 400"));
+    // Back to the start from the end.
+    rc->positionSlider()->setValue(0);
+    EXPECT_FALSE(log->AtEnd());
+    tick(w);
+    EXPECT_EQ(log->GetRecordsRead(), std::uint32_t(ReplayControls::kSpeeds[4]));
+
+    // Without a log the controls are off.
+    Notice::pushTextReply(QString());
+    w.OnFileReplay();
+    EXPECT_FALSE(rc->isEnabled());
+}
+
+TEST_F(Replay, ClosingWhileRecordingAsksFirst)
+{
+    ASSERT_TRUE(apptest::writeSimLog(source, 60));
+    ImageViewer w;
+    w.show();
+    Notice::pushTextReply(source);
+    w.OnFileReplay();
+    w.doData();
+    w.processingTimer()->setInterval(3600 * 1000);
+    tick(w);
+    w.startRecData();
+    tick(w);
+    ASSERT_TRUE(w.isLogOpen());
+    const int boxes = Notice::count();
+    Notice::pushButtonReply(QMessageBox::No);
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(Notice::count(), boxes + 1);
+    EXPECT_EQ(Notice::last().kind, Notice::Kind::Question);
+    EXPECT_TRUE(w.isRunRequested());
+    EXPECT_TRUE(w.isLogOpen());
+    tick(w);
+    EXPECT_TRUE(w.isLogOpen());
+    Notice::pushButtonReply(QMessageBox::Yes);
+    EXPECT_TRUE(w.close());
+    // Without a run the window closes without asking.
+    w.stopRecData();
+    tick(w);
+    w.show();
+    const int after = Notice::count();
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(Notice::count(), after);
 }

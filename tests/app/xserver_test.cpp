@@ -1,8 +1,12 @@
-// The main window under a real X server: a child run of this test program
-// shows the window maximised on Xvfb, replays 100 lines of a simulated log
-// with the real 33 ms timer and grabs the screen from the server; the test
-// then checks that the replayed rows are on screen in the waterfall's place.
+// The main window under a real X server, at 1366 x 768 and 1920 x 1080: a
+// child run of this test program shows the window as the program does on
+// Xvfb, replays 100 lines of a simulated log with the real 33 ms timer and
+// grabs the screen from the server; the test then checks that the window
+// lies on the screen with the map and the status bar visible, and that the
+// replayed rows are on screen in the waterfall's place.
 #include "app/imageviewer.h"
+#include "app/replaycontrols.h"
+#include "app/startup.h"
 #include "map/arcgisqtwidget.h"
 #include "datasource/ccindreldsplog.h"
 #include "display/waterfall.h"
@@ -21,6 +25,8 @@
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
+#include <QGraphicsPolygonItem>
+#include <QStatusBar>
 #include <QSettings>
 #include <QTextStream>
 #include <QThread>
@@ -30,11 +36,11 @@ namespace {
 constexpr int kLines = 100;
 
 // Starts Xvfb on a free display; returns the display name or empty.
-QString startXvfb(QProcess &xvfb)
+QString startXvfb(QProcess &xvfb, const QString &screen)
 {
     xvfb.setProgram(QStringLiteral("Xvfb"));
     xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("1920x1080x24"), QStringLiteral("-nolisten"),
+                       QStringLiteral("0"), screen + QStringLiteral("x24"), QStringLiteral("-nolisten"),
                        QStringLiteral("tcp")});
     xvfb.start();
     if (!xvfb.waitForStarted(10000))
@@ -94,13 +100,12 @@ TEST(XServerChild, ReplayAndGrabScreen)
     }
 
     ImageViewer w;
-    w.showMaximized();
-    w.mapWidget()->view()->setViewpoint(
-        cindrelmap::Viewpoint(cindrelmap::Point(-121.48, 44.5, cindrelmap::SpatialReference::wgs84()), 150000.0));
+    cindrel::showMainWindow(&w);
     Notice::pushTextReply(log);
     w.OnFileReplay();
     ASSERT_NE(w.displaySource(), nullptr);
     auto *src = static_cast<CCindrelDspLog *>(w.displaySource());
+    w.replayControls()->setSpeedIndex(1);   // 2x
     w.doData();
     QElapsedTimer t;
     t.start();
@@ -134,20 +139,32 @@ TEST(XServerChild, ReplayAndGrabScreen)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QTextStream(&f) << view.x() << ' ' << view.y() << ' ' << view.width() << ' ' << view.height() << ' '
                     << src->GetRecordsRead() << ' ' << w.mapWidget()->footprints().size() << '\n';
+    // Where the window, the map and the status bar are on the screen.
+    auto globalRect = [](const QWidget *widget) {
+        return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    };
+    const QRect frame = w.frameGeometry();
+    const QRect map = globalRect(w.mapWidget());
+    const QRect status = globalRect(w.statusBar());
+    QTextStream(&f) << frame.x() << ' ' << frame.y() << ' ' << frame.width() << ' ' << frame.height() << ' '
+                    << map.x() << ' ' << map.y() << ' ' << map.width() << ' ' << map.height() << ' ' << status.x()
+                    << ' ' << status.y() << ' ' << status.width() << ' ' << status.height() << ' '
+                    << (w.statusBar()->isVisible() ? 1 : 0) << ' '
+                    << (w.mapWidget()->aircraftItem()->isVisible() ? 1 : 0) << ' '
+                    << w.mapWidget()->trackPointCount() << '\n';
 }
 
-TEST(XServer, ReplayShowsRowsInTheWaterfall)
+namespace {
+void checkScreen(const QSize &screenSize, const QString &name)
 {
-    if (!testsupport::haveTool(QStringLiteral("Xvfb")))
-        GTEST_SKIP() << "Xvfb is not installed";
-    const QString dir = QDir::current().absoluteFilePath(QStringLiteral("xserver"));
+    const QString dir = QDir::current().absoluteFilePath(QStringLiteral("xserver-") + name);
     QDir(dir).removeRecursively();
     ASSERT_TRUE(QDir().mkpath(dir));
     const QString log = dir + QStringLiteral("/20240715_1432_Demo_1.plf");
     ASSERT_TRUE(apptest::writeSimLog(log, 3 * kLines));
 
     QProcess xvfb;
-    const QString display = startXvfb(xvfb);
+    const QString display = startXvfb(xvfb, name);
     ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
 
     QProcess child;
@@ -169,16 +186,34 @@ TEST(XServer, ReplayShowsRowsInTheWaterfall)
 
     QImage shot(dir + QStringLiteral("/screen.png"));
     ASSERT_FALSE(shot.isNull()) << childOut.toStdString();
-    // Kept beside the build for a look (and for the README's picture).
-    const QString kept = QStringLiteral(CINDREL_BINARY_DIR "/xserver-screen.png");
+    // Kept beside the build for a look (the 1920 x 1080 one is the
+    // README's picture).
+    const QString kept = QStringLiteral(CINDREL_BINARY_DIR "/xserver-screen-%1.png").arg(name);
     QFile::remove(kept);
     QFile::copy(dir + QStringLiteral("/screen.png"), kept);
-    EXPECT_EQ(shot.size(), QSize(1920, 1080));
+    EXPECT_EQ(shot.size(), screenSize);
     QFile f(dir + QStringLiteral("/view.txt"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     int x = 0, y = 0, wv = 0, hv = 0, read = 0, footprints = 0;
-    QTextStream(&f) >> x >> y >> wv >> hv >> read >> footprints;
+    QTextStream in(&f);
+    in >> x >> y >> wv >> hv >> read >> footprints;
     EXPECT_EQ(footprints, 1);
+    int r[12] = {};
+    int statusVisible = 0, aircraftShown = 0, trackPoints = 0;
+    for (int &v : r)
+        in >> v;
+    in >> statusVisible >> aircraftShown >> trackPoints;
+    const QRect screen(QPoint(0, 0), screenSize);
+    const QRect frame(r[0], r[1], r[2], r[3]), map(r[4], r[5], r[6], r[7]), status(r[8], r[9], r[10], r[11]);
+    EXPECT_TRUE(screen.contains(frame)) << "frame " << r[0] << ',' << r[1] << ' ' << r[2] << 'x' << r[3];
+    EXPECT_TRUE(screen.contains(map)) << "map " << r[4] << ',' << r[5] << ' ' << r[6] << 'x' << r[7];
+    EXPECT_GE(map.width(), 240);
+    EXPECT_GE(map.height(), 120);
+    EXPECT_EQ(statusVisible, 1);
+    EXPECT_TRUE(screen.contains(status)) << "status " << r[8] << ',' << r[9] << ' ' << r[10] << 'x' << r[11];
+    EXPECT_GT(status.height(), 10);
+    EXPECT_EQ(aircraftShown, 1);
+    EXPECT_GT(trackPoints, 1);
     ASSERT_GT(wv, 100);
     ASSERT_GT(hv, 100);
     EXPECT_GE(read, kLines);
@@ -192,7 +227,7 @@ TEST(XServer, ReplayShowsRowsInTheWaterfall)
     // height shows the replayed swath in grey; below it the picture is
     // still empty (red). Only the columns left of the status overlay's
     // drawing are looked at.
-    const int columns = qMin(wv, 1920 / 7 - 10);
+    const int columns = qMin(wv, screenSize.width() / 7 - 10);
     auto greyRow = [&](int row) {
         int grey = 0;
         for (int c = 0; c < columns; ++c) {
@@ -226,4 +261,16 @@ TEST(XServer, ReplayShowsRowsInTheWaterfall)
     for (int r = 2; r < band - 2; ++r)
         changes += qAbs(qGray(view.pixel(columns / 2, r)) - qGray(view.pixel(columns / 2, r - 1))) > 0 ? 1 : 0;
     EXPECT_GT(changes, 0);
+}
+} // namespace
+
+TEST(XServer, WindowFitsTheScreenAndReplayShowsRows)
+{
+    if (!testsupport::haveTool(QStringLiteral("Xvfb")))
+        GTEST_SKIP() << "Xvfb is not installed";
+    for (const QSize screenSize : {QSize(1366, 768), QSize(1920, 1080)}) {
+        const QString name = QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height());
+        SCOPED_TRACE(name.toStdString());
+        checkScreen(screenSize, name);
+    }
 }

@@ -164,10 +164,17 @@ TEST_F(DspSigTest, ControlsStylesAndLayout)
     EXPECT_EQ(QList<int>({r, c, rs, cs}), QList<int>({6, 7, 6, 6}));
     EXPECT_TRUE(panel->scaleLabel()->wholeImage());
     EXPECT_EQ(panel->scaleLabel()->sourceRect(), QRect(0, 0, 480, 170));
-    EXPECT_EQ(panel->scaleLabel()->minimumSizeHint(), QSize(480, 170));
+    // The picture prefers its own size and may shrink to half; the panel
+    // prefers half the screen's width and at most 3/4 (5/8 on tall screens)
+    // of its height, and needs less.
+    EXPECT_EQ(panel->scaleLabel()->sizeHint(), QSize(480, 170));
+    EXPECT_EQ(panel->scaleLabel()->minimumSizeHint(), QSize(240, 85));
     const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
     const int h = avail.height() >= 1100 ? avail.height() * 5 / 8 : avail.height() * 3 / 4;
-    EXPECT_EQ(panel->minimumSizeHint(), QSize(avail.width() / 2, h));
+    EXPECT_GE(panel->sizeHint().width(), avail.width() / 2);
+    EXPECT_LE(panel->sizeHint().height(), std::max(h, panel->minimumSizeHint().height()));
+    EXPECT_LE(panel->minimumSizeHint().height(), panel->sizeHint().height());
+    EXPECT_LE(panel->minimumSizeHint().height(), 480);   // fits a 1366 x 768 screen with the map
 }
 
 TEST_F(DspSigTest, SetSignalParamAppliesEachControl)
@@ -225,6 +232,7 @@ TEST_F(DspSigTest, SetSignalParamAppliesEachControl)
     panel->vhCheck()->blockSignals(false);
     panel->vhScroll()->setValue(12);
     EXPECT_EQ(source->calls.last(), "SetVOverHOverride 12");
+    EXPECT_TRUE(panel->vhCheck()->isChecked());   // the box shows it
     EXPECT_EQ(setting("LastUsed/VhOverride").toInt(), 12);
     EXPECT_EQ(panel->vhLabel()->text(), "12 (5)");
 
@@ -388,6 +396,10 @@ TEST_F(DspSigTest, SourceThresholdsWinBetweenTicks)
     EXPECT_EQ(panel->chnBOffset(), -50);
     EXPECT_EQ(panel->vOverH(), 9);
     EXPECT_FALSE(panel->vhOverrideOn());
+    EXPECT_FALSE(panel->vhCheck()->isChecked());   // the box shows the state in force
+    replayed.vhOverrideOn = 1;
+    tick(*panel, {replayed});
+    EXPECT_TRUE(panel->vhCheck()->isChecked());
     EXPECT_EQ(panel->scaleCtrl().GetFireThreshold(), 120);
 }
 
@@ -417,13 +429,16 @@ TEST_F(DspSigTest, CurveCommandsAndOverrideToggle)
     EXPECT_EQ(owner.curve.at(32768), 32768);
     EXPECT_NE(owner.curve.at(40000), 7);
 
-    // The toggle follows its own flag, not the box: off first, then on.
+    // The source is told what the box says: the first click after
+    // start-up unchecks it and switches the override off.
     source->calls.clear();
-    panel->OnVoverhOverride();
-    panel->OnVoverhOverride();
-    EXPECT_EQ(source->calls, QStringList({"SetVOverHOverride -1", "SetVOverHOverride 5"}));
-    panel->vhCheck()->setChecked(false);   // stateChanged toggles again
-    EXPECT_EQ(source->calls.last(), "SetVOverHOverride -1");
+    ASSERT_TRUE(panel->vhCheck()->isChecked());
+    panel->vhCheck()->setChecked(false);
+    EXPECT_EQ(source->calls, QStringList({"SetVOverHOverride -1"}));
+    EXPECT_FALSE(panel->vhOverrideOn());
+    panel->vhCheck()->setChecked(true);
+    EXPECT_EQ(source->calls.last(), "SetVOverHOverride 5");
+    EXPECT_TRUE(panel->vhOverrideOn());
 }
 
 TEST_F(DspSigTest, ZoomButtonsStoreInOwner)

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QGraphicsPathItem>
+#include <QGraphicsPolygonItem>
 #include <QImage>
 #include <QPainter>
 #include <QSettings>
@@ -235,12 +236,85 @@ TEST(MapFollow, OperatorZoomPausesFollowingThenResumes)
     EXPECT_FALSE(w.following());
 }
 
-TEST(MapSize, MinimumSizeForScreens)
+TEST(MapSize, PreferredSizeForScreensAndASmallMinimum)
 {
-    EXPECT_EQ(ArcGISQTWidget::minimumSizeFor(QSize(1920, 1080)), QSize(960, 270));
-    EXPECT_EQ(ArcGISQTWidget::minimumSizeFor(QSize(2560, 1400)), QSize(1280, 525));
-    EXPECT_EQ(ArcGISQTWidget::minimumSizeFor(QSize(1000, 1100)), QSize(500, 412));
-    EXPECT_EQ(ArcGISQTWidget::minimumSizeFor(QSize(1000, 1099)), QSize(500, 274));
+    EXPECT_EQ(ArcGISQTWidget::preferredSizeFor(QSize(1920, 1080)), QSize(960, 270));
+    EXPECT_EQ(ArcGISQTWidget::preferredSizeFor(QSize(2560, 1400)), QSize(1280, 525));
+    EXPECT_EQ(ArcGISQTWidget::preferredSizeFor(QSize(1000, 1100)), QSize(500, 412));
+    EXPECT_EQ(ArcGISQTWidget::preferredSizeFor(QSize(1000, 1099)), QSize(500, 274));
+    ArcGISQTWidget w;
+    EXPECT_LE(w.minimumSizeHint().height(), 200);
+}
+
+TEST(MapAircraft, FitToMissionSymbolTrackAndScaleBar)
+{
+    storeMissions({{44.56, -121.40, 44.44, -121.56}, {40.0, -110.0, 39.0, -111.0}}, 0);
+    ArcGISQTWidget w;
+    w.resize(600, 400);
+    w.show();
+    w.DrawStoredMissions();
+    ASSERT_TRUE(w.FitSelectedMission());
+    // The box fills the view with a margin: both corners inside, near the edges.
+    MapGraphicsView *v = w.view();
+    const QPoint nw = v->mapFromScene(mercator::toScene(-121.56, 44.56));
+    const QPoint se = v->mapFromScene(mercator::toScene(-121.40, 44.44));
+    const QRect vp = v->viewport()->rect();
+    EXPECT_TRUE(vp.contains(nw) && vp.contains(se)) << nw.x() << ',' << nw.y() << ' ' << se.x() << ',' << se.y();
+    EXPECT_GT(se.y() - nw.y(), vp.height() * 2 / 3);
+
+    // The symbol sits on the position, turned to the heading; the first
+    // position does not move a fitted view.
+    EXPECT_FALSE(w.aircraftItem()->isVisible());
+    const Point centre = v->currentCenter();
+    w.SetAircraft(44.5, -121.5, 90.0f);
+    EXPECT_TRUE(w.aircraftItem()->isVisible());
+    EXPECT_DOUBLE_EQ(w.aircraftItem()->rotation(), 90.0);
+    EXPECT_LT(QLineF(w.aircraftItem()->pos(), mercator::toScene(-121.5, 44.5)).length(), 1e-6);
+    EXPECT_NEAR(v->currentCenter().x(), centre.x(), 1e-9);
+    // The track keeps points at least kTrackStep apart (about 1.1 m apart
+    // at 1e-5 degrees here, 11 m at 1e-4) and starts over when cleared.
+    for (int i = 1; i <= 100; ++i)
+        w.SetAircraft(44.5, -121.5 + i * 1e-5, 90.0f);
+    const int slow = w.trackPointCount();
+    EXPECT_GE(slow, 4);
+    EXPECT_LE(slow, 10);
+    w.BreakTrack();
+    for (int i = 1; i <= 600; ++i)
+        w.SetAircraft(44.6, -121.5 + i * 1e-3, 90.0f);
+    EXPECT_EQ(w.trackPointCount(), slow + 600);
+    w.ClearTrack();
+    EXPECT_EQ(w.trackPointCount(), 0);
+
+    // Without a mission box the first position brings the view to it.
+    QSettings().remove(QStringLiteral("MsnList"));
+    ArcGISQTWidget bare;
+    bare.resize(400, 300);
+    bare.DrawStoredMissions();
+    EXPECT_FALSE(bare.FitSelectedMission());
+    bare.SetAircraft(44.5, -121.5, 0.0f);
+    EXPECT_NEAR(bare.view()->currentCenter().x(), -121.5, 1e-6);
+    EXPECT_NEAR(bare.view()->mapScale(), ArcGISQTWidget::kFirstFixScale, ArcGISQTWidget::kFirstFixScale * 1e-6);
+
+    // Scale bar lengths: a round 1, 2 or 5 x 10^n that fits.
+    struct Bar {
+        double mpp;
+        int pixels;
+        double metres;
+        const char *text;
+    };
+    for (const Bar &b : {Bar{1.0, 140, 100.0, "100 m"}, Bar{10.0, 140, 1000.0, "1 km"}, Bar{3.7, 140, 500.0, "500 m"},
+                         Bar{150.0, 140, 20000.0, "20 km"}, Bar{0.1, 140, 10.0, "10 m"}, Bar{36.0, 140, 5000.0, "5 km"}}) {
+        EXPECT_DOUBLE_EQ(MapGraphicsView::scaleBarMetres(b.mpp, b.pixels), b.metres) << b.mpp;
+        EXPECT_EQ(MapGraphicsView::scaleBarText(b.metres), QString::fromLatin1(b.text));
+    }
+    // Drawn in the view's bottom left corner.
+    QImage shot(v->viewport()->size(), QImage::Format_RGB32);
+    shot.fill(Qt::black);
+    v->viewport()->render(&shot);
+    int light = 0;
+    for (int x = 0; x < 150; ++x)
+        light += qGray(shot.pixel(x, shot.height() - 10)) > 200 ? 1 : 0;
+    EXPECT_GT(light, 20);
 }
 
 TEST(MapBasemap, MissingPackageLeavesNoBasemapAndGeoDataLinesAreDrawnDim)

@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -493,3 +495,24 @@ TEST_F(NewMsnDlgTest, NoElevationShowsTheStoredValueNotAStaleRaster)
 }
 
 } // namespace
+
+TEST_F(NewMsnDlgTest, TextsFitAtTheDialogsSize)
+{
+    storeTwo();
+    NewMsnDlg d;
+    auto *status = child<QLabel>(d, "lblElevStatus");
+    status->setText(QStringLiteral("The elevation of this box could not be extracted (larger than 10 degrees, or the "
+                                   "tiles could not be read). Showing the mission's stored elevation."));
+    d.show();
+    d.layout()->activate();
+    QApplication::processEvents();
+    for (const QLabel *l : d.findChildren<QLabel *>()) {
+        if (l->isVisible() && !l->wordWrap())
+            EXPECT_GE(l->width(), l->sizeHint().width()) << l->text().toStdString();
+    }
+    for (const QAbstractButton *b : d.findChildren<QAbstractButton *>()) {
+        if (b->isVisible())
+            EXPECT_GE(b->width(), b->sizeHint().width()) << b->text().toStdString();
+    }
+    EXPECT_GE(status->height(), status->heightForWidth(status->width()));
+}

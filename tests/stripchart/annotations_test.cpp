@@ -89,6 +89,21 @@ TEST(StripAnnotationTest, RunTextStartsMidwayAndFooterEndsAtTheRightEdge)
     EXPECT_GT(firstInk(footer, true), 1500);
 
     EXPECT_EQ(firstInk(renderRunText(QString()), true), -1);
+
+    // Long names: the text moves left so its end (heading and time zone)
+    // stays on the image; one wider than the image loses its middle (the
+    // right end is then still the heading's ink at the image's edge).
+    const QString tail = QStringLiteral("HEADING: 271  (PDT)");
+    for (const int repeat : {4, 40}) {
+        const QString text = QStringLiteral("START RUN 12  --  ") +
+                             QStringLiteral("Cascade Complex Night IR ").repeated(repeat) +
+                             QStringLiteral(" IR TECH: Alexandra Montgomery-Whitfield  ") + tail;
+        const QImage img = renderRunText(text);
+        EXPECT_LT(firstInk(img, true), 864) << repeat;
+        EXPECT_GE(firstInk(img, true), 0) << repeat;
+        EXPECT_LE(firstInk(img, false), 1727) << repeat;
+        EXPECT_GE(firstInk(img, false), 1700) << repeat;
+    }
 }
 
 TEST(StripLabelTest, ThreeLinesFitTheCopiedColumns)
