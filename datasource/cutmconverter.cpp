@@ -186,28 +186,70 @@ bool CUtmConverter::LatLonToUtm(double lat, double lon, double *northing, double
     return inArea;
 }
 
+namespace {
+// Sine and cosine of an angle below 0.003 rad: the series end below the
+// last bit.
+inline void smallSinCos(double x, double *s, double *c)
+{
+    const double xx = x * x;
+    *s = x * (1.0 - xx * (1.0 / 6.0) * (1.0 - xx * (1.0 / 20.0)));
+    *c = 1.0 - xx * 0.5 * (1.0 - xx * (1.0 / 12.0));
+}
+// The largest distance of a northing from a GridReference's (rad of mu,
+// about 13 km) for the angle sum.
+constexpr double kReferenceReach = 0.002;
+} // namespace
+
 void CUtmConverter::GridToLatLon(double northing, double easting, int zone, double *lat, double *lon) const
+{
+    const double mu = northing * ell_.invK0A;
+    FootpointToLatLon(mu, std::sin(mu), std::cos(mu), easting, zone, lat, lon);
+}
+
+CUtmConverter::GridReference CUtmConverter::ReferenceAt(double northing) const
+{
+    GridReference ref;
+    ref.invK0A = ell_.invK0A;
+    ref.mu = northing * ell_.invK0A;
+    ref.sinMu = std::sin(ref.mu);
+    ref.cosMu = std::cos(ref.mu);
+    return ref;
+}
+
+void CUtmConverter::GridToLatLon(double northing, double easting, int zone, const GridReference &ref, double *lat,
+                                 double *lon) const
+{
+    const double mu = northing * ell_.invK0A;
+    // Two close values: their difference is exact.
+    const double dmu = mu - ref.mu;
+    if (ref.invK0A != ell_.invK0A || !(std::fabs(dmu) <= kReferenceReach)) {
+        FootpointToLatLon(mu, std::sin(mu), std::cos(mu), easting, zone, lat, lon);
+        return;
+    }
+    double sd, cd;
+    smallSinCos(dmu, &sd, &cd);
+    FootpointToLatLon(mu, ref.sinMu * cd + ref.cosMu * sd, ref.cosMu * cd - ref.sinMu * sd, easting, zone, lat, lon);
+}
+
+void CUtmConverter::FootpointToLatLon(double mu, double sm, double cm, double easting, int zone, double *lat,
+                                      double *lon) const
 {
     const Ellipsoid &g = ell_;
     const double lambda0 = fixedMeridian_ ? double(fixedMeridianWest_) : ZoneCentralMeridianWest(zone);
     const bool western = fixedMeridian_ || zone < 31;
 
     // The footpoint latitude phi1 = mu + delta by the series of UtmToLatLon,
-    // with every sine and cosine from those of mu: the multiple angles by
-    // the double-angle and angle-sum rules, phi1's by the angle sum with
-    // delta (below 0.003 rad, so its sine and cosine series end below the
-    // last bit).
+    // with every sine and cosine from those of mu (sm, cm): the multiple
+    // angles by the double-angle and angle-sum rules, phi1's by the angle
+    // sum with delta (below 0.003 rad).
     // Divisions by constants are multiplications by their reciprocals.
-    const double mu = northing * g.invK0A;
-    const double sm = std::sin(mu), cm = std::cos(mu);
     const double s2 = 2.0 * sm * cm, c2 = 1.0 - 2.0 * sm * sm;
     const double s4 = 2.0 * s2 * c2, c4 = 1.0 - 2.0 * s2 * s2;
     const double s6 = s4 * c2 + c4 * s2, s8 = 2.0 * s4 * c4;
     const double delta = g.f2 * s2 + g.f4 * s4 + g.f6 * s6 + g.f8 * s8;
     const double phi1 = mu + delta;
-    const double dd = delta * delta;
-    const double sd = delta * (1.0 - dd * (1.0 / 6.0) * (1.0 - dd * (1.0 / 20.0)));
-    const double cd = 1.0 - dd * 0.5 * (1.0 - dd * (1.0 / 12.0));
+    double sd, cd;
+    smallSinCos(delta, &sd, &cd);
     const double s1 = sm * cd + cm * sd, c1 = cm * cd - sm * sd;
     const double inverseC1 = 1.0 / c1, t1 = s1 * inverseC1;
     const double T1 = t1 * t1;

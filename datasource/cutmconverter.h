@@ -35,6 +35,18 @@ public:
     // agrees with UtmToLatLon to the last bits. For inner loops that
     // convert many points of one grid.
     void GridToLatLon(double northing, double easting, int zone, double *lat, double *lon) const;
+    // GridToLatLon for many points near one northing: the reference holds
+    // the sine and cosine there (on the ellipsoid of the last conversion),
+    // and a point within about 13 km of it takes its own by the angle sum,
+    // without a sine or cosine. Within a few units of the last bit of
+    // GridToLatLon; a point farther away (or another ellipsoid) is
+    // converted as by GridToLatLon.
+    struct GridReference {
+        double invK0A = 0.0, mu = 0.0, sinMu = 0.0, cosMu = 1.0;
+    };
+    GridReference ReferenceAt(double northing) const;
+    void GridToLatLon(double northing, double easting, int zone, const GridReference &ref, double *lat,
+                      double *lon) const;
 
     // Fix the central meridian to |degrees| west. 0 removes a fixed meridian
     // (0 is what GetCentralMeridian reports when none is fixed). A value
@@ -74,6 +86,9 @@ private:
         double invK0A = 0, invK0a = 0, f2 = 0, f4 = 0, f6 = 0, f8 = 0;
     };
     void SelectEllipsoid(int datum);
+    // GridToLatLon from the rectifying latitude mu and its sine and cosine.
+    void FootpointToLatLon(double mu, double sm, double cm, double easting, int zone, double *lat,
+                           double *lon) const;
     // One forward projection on central meridian lambda0 (degrees west).
     void Project(double phi, double w, double lambda0, bool north, double *northing, double *easting);
     void AddConvergence(double g);

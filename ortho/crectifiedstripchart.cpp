@@ -142,6 +142,7 @@ void CRectifiedStripChart::SetLineAttitude(const ScanLineRec &rec)
     // differs from it by the grid convergence at the aircraft.
     ProjectPosition(milliArcSecToDeg(rec.latitude), milliArcSecToDeg(rec.longitude), &lineE_, &lineN_);
     lineConvergence_ = utm_.GetConvergence() / kDeg;
+    lineReference_ = utm_.ReferenceAt(lineN_);
     if (convergenceCorrection_)
         y -= lineConvergence_;
 
@@ -157,8 +158,54 @@ void CRectifiedStripChart::SetLineAttitude(const ScanLineRec &rec)
     lineAlt_ = rec.altitude * 0.01;
 }
 
+void CRectifiedStripChart::ViewTerrain()
+{
+    terrain_ = TerrainView();
+    const CBil &e = elevation_;
+    if (e.GetPixelType() != Int16 || e.GetNBands() != 1 || e.GetRotation() != 0.0 || e.GetNRows() < 1)
+        return;
+    terrain_.data = e.RowData(0);
+    terrain_.rowBytes = std::size_t(e.GetTotalRowBytes());
+    terrain_.columns = e.GetNCols();
+    terrain_.rows = e.GetNRows();
+    terrain_.left = e.GetLeft();
+    terrain_.top = e.GetTop();
+    terrain_.bottom = e.GetBottom();
+    terrain_.xdim = e.GetXDim();
+    terrain_.ydim = e.GetYDim();
+    terrain_.rowsRunDown = e.GetRowsRunDown() != 0;
+    const bool hostLittle = Q_BYTE_ORDER == Q_LITTLE_ENDIAN;
+    terrain_.little = (e.GetByteOrder() == (hostLittle ? 1 : 0)) == hostLittle;
+}
+
 bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
 {
+    const TerrainView &t = terrain_;
+    if (t.data) {
+        // The usual raster, read without calls: the pixel position exactly
+        // as CBil::GeoToPixel gives it (single precision), then as below.
+        const float c = float((lon - t.left) / t.xdim);
+        const float r = float(t.rowsRunDown ? (t.top - lat) / t.ydim : (lat - t.bottom) / t.ydim);
+        const double column = double(c) - 0.5, row = double(r) - 0.5;
+        if (!(column >= 0.0 && row >= 0.0))
+            return false;
+        const double c0 = std::floor(column), r0 = std::floor(row);
+        if (!(c0 + 1 < t.columns && r0 + 1 < t.rows))
+            return false;
+        const unsigned char *upperRow = t.data + std::size_t(r0) * t.rowBytes + std::size_t(c0) * 2;
+        const unsigned char *lowerRow = upperRow + t.rowBytes;
+        const bool little = t.little;
+        auto sample = [little](const unsigned char *p) {
+            return double(little ? qFromLittleEndian<qint16>(p) : qFromBigEndian<qint16>(p));
+        };
+        const double s00 = sample(upperRow), s10 = sample(upperRow + 2);
+        const double s01 = sample(lowerRow), s11 = sample(lowerRow + 2);
+        const double fx = column - c0, fy = row - r0;
+        const double upper = s00 + (s10 - s00) * fx;
+        const double lower = s01 + (s11 - s01) * fx;
+        *z = upper + (lower - upper) * fy;
+        return true;
+    }
     // Bilinear between cell centres: the raster's cell (c, r) is centred at
     // pixel position (c + 0.5, r + 0.5).
     double column, row;
@@ -198,14 +245,6 @@ bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
     return true;
 }
 
-void CRectifiedStripChart::Box::Add(double lat, double lon)
-{
-    west = std::min(west, lon);
-    east = std::max(east, lon);
-    south = std::min(south, lat);
-    north = std::max(north, lat);
-}
-
 CRectifiedStripChart::GroundPoint CRectifiedStripChart::TraceSample(int i, double lowest, Box *box) const
 {
     GroundPoint g;
@@ -224,7 +263,7 @@ CRectifiedStripChart::GroundPoint CRectifiedStripChart::TraceSample(int i, doubl
         e = lineE_ + ke * h;
         n = lineN_ + kn * h;
         // On the datum's ellipsoid, chosen by the line's ProjectPosition.
-        utm_.GridToLatLon(n, e, zone_, &lat, &lon);
+        utm_.GridToLatLon(n, e, zone_, lineReference_, &lat, &lon);
         box->Add(lat, lon);
         double nz;
         if (!TerrainAt(lon, lat, &nz))
@@ -388,6 +427,10 @@ bool CRectifiedStripChart::Splat(double x, double y, int i, int a, int b, bool f
             // hb across), r = sqrt((ha dy)^2 + (hb dx)^2) / d.
             const double d2 = dx * dx + dy * dy;
             const double r2d2 = ha * ha * dy * dy + hb * hb * dx * dx;
+            // w <= 0.4 is d2^2 >= 5.76 r2d2: cells clearly beyond that
+            // are passed over without the root and the division.
+            if (d2 * d2 > 5.8 * r2d2)
+                continue;
             const double w = r2d2 > 0.0 ? 1.0 - d2 / (4.0 * std::sqrt(r2d2)) : 1.0;
             if (w <= 0.4)
                 continue;
@@ -438,7 +481,9 @@ bool CRectifiedStripChart::OpenElevation(const QString &sourcePath)
     if (name.isEmpty())
         return false;
     elevationName_ = CBil::BaseName(name);
-    return elevation_.Open(elevationName_);
+    const bool opened = elevation_.Open(elevationName_);
+    ViewTerrain();
+    return opened;
 }
 
 bool CRectifiedStripChart::OpenProducts()
@@ -553,6 +598,7 @@ bool CRectifiedStripChart::ExtentPasses()
         CElevationData extractor;
         extractor.ExtractArea(west_, north_, east_, south_, elevationName_);
         elevation_.Open(elevationName_);   // the new raster, or the old one when extraction failed
+        ViewTerrain();
     }
 
     // The grid that holds the swath's full width.

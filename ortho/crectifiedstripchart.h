@@ -26,6 +26,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -164,10 +165,27 @@ private:
     void RecordFire(const GroundPoint &g, int sample, const ScanLineRec &rec, qint64 timeMs);
     void DropTemporaries();
     bool TerrainAt(double lon, double lat, double *z) const;
+    // The elevation raster as TerrainAt reads it directly: the usual one
+    // (one band of 16-bit samples, not rotated). No data: through CBil.
+    struct TerrainView {
+        const unsigned char *data = nullptr;
+        std::size_t rowBytes = 0;
+        int columns = 0, rows = 0;
+        double left = 0, top = 0, bottom = 0, xdim = 1, ydim = 1;
+        bool rowsRunDown = false, little = true;
+    };
+    TerrainView terrain_;
+    void ViewTerrain();   // after the raster is opened anew
     // Latitude/longitude box of the positions traced.
     struct Box {
         double west, east, north, south;
-        void Add(double lat, double lon);
+        void Add(double lat, double lon)
+        {
+            west = std::min(west, lon);
+            east = std::max(east, lon);
+            south = std::min(south, lat);
+            north = std::max(north, lat);
+        }
     };
     // ProjectSample without side effects: `lowest` stands in for terrain
     // the raster does not cover; the positions traced widen *box.
@@ -232,6 +250,8 @@ private:
     double lineE_ = 0.0, lineN_ = 0.0, lineAlt_ = 0.0;
     int zone_ = 0;
     double lineConvergence_ = 0.0;
+    // The line's northing for the converter's inverse near it.
+    CUtmConverter::GridReference lineReference_;
 public:
     // Turns the heading into the grid's frame (on by default).
     void SetConvergenceCorrection(bool on) { convergenceCorrection_ = on; }

@@ -222,7 +222,8 @@ TEST(UtmConverter, ConvergenceStatisticsAndInstances)
 
 // The position-only inverse of the rectifier's inner loop agrees with the
 // full inverse far below a millimetre on every ellipsoid, with a fixed
-// meridian and on zones east and west of 180, and changes no state.
+// meridian and on zones east and west of 180, also near a reference
+// northing, and changes no state.
 TEST(UtmConverter, GridToLatLonAgreesWithTheFullInverse)
 {
     struct Case {
@@ -248,6 +249,13 @@ TEST(UtmConverter, GridToLatLonAgreesWithTheFullInverse)
         lean.GridToLatLon(k.northing, k.easting, k.zone, &leanLat, &leanLon);
         EXPECT_NEAR(leanLat, lat, 1e-12);
         EXPECT_NEAR(leanLon, lon, 1e-12);
+        // Near a reference northing (by the angle sum) and beyond its reach.
+        for (const double offset : {0.0, 4000.0, -12000.0, 60000.0}) {
+            double refLat = 0, refLon = 0;
+            lean.GridToLatLon(k.northing, k.easting, k.zone, lean.ReferenceAt(k.northing + offset), &refLat, &refLon);
+            EXPECT_NEAR(refLat, leanLat, 1e-13) << "reference offset " << offset;
+            EXPECT_NEAR(refLon, leanLon, 1e-13) << "reference offset " << offset;
+        }
         lean.GetConvergenceStats(&mean, &sd);
         EXPECT_EQ(mean, meanBefore);
         EXPECT_EQ(lean.GetNorthing(), northingBefore);
