@@ -11,6 +11,7 @@
 #include "datasource/coldcurve.h"
 #include "datasource/cutmconverter.h"
 #include "datasource/cdspdatabuffer.h"
+#include "datasource/firelimits.h"
 #include "platform/paths.h"
 #include "geodata/cmosaic.h"
 #include "ortho/crectifiedstripchart.h"
@@ -230,7 +231,7 @@ void flyAndCheck(const Flight &fl)
     ColdCurve curve;
     curve.resetStartValues();
     auto ring = std::make_unique<CDspDataBuffer>(&curve);
-    ring->SetFireDetectParams(true, 30000, 1000, 0.0, 0.0, 0.0);
+    ring->SetFireDetectParams(true, kDefaultChnBFireLimit, kDefaultChnBColdLimit, 0.0, 0.0, 0.0);
     const QString log = folder.dir + QStringLiteral("/logs/20240715_1432_Truth_1.plf");
     sim::PassRecord record;
     ASSERT_TRUE(sim::recordPass(scene, pass, log, *ring, &record, &error)) << error.toStdString();
@@ -373,15 +374,14 @@ TEST(OrthoChainTruth, EveryProductPlacesEveryFireWithinHalfACell)
             GTEST_SKIP() << tool << " is not installed";
     const Flight flights[] = {
         // name        lat    lon      relief heading crab noise lines alaska limit recall
-        {"flat",       44.5, -121.5,   0.0,   30.0,   2.0, 0.03, 420, false, 30000, 1.0},
-        {"relief",     44.5, -121.5,   1500.0, 120.0, -3.0, 0.2, 420, false, 30000, 1.0},
-        {"north",      44.5, -121.5,   700.0, 0.0,    0.0, 0.03, 420, false, 30000, 1.0},
-        {"alaska",     61.5, -150.0,   1500.0, 60.0,   2.0, 0.03, 420, true,  30000, 1.0},
-        {"defaults",   44.5, -121.5,   700.0, 200.0,  2.0, 0.03, 420, false, 0,     0.0},
+        {"flat",       44.5, -121.5,   0.0,   30.0,   2.0, 0.03, 420, false, 0,     1.0},
+        {"relief",     44.5, -121.5,   1500.0, 120.0, -3.0, 0.2, 420, false, 0,     1.0},
+        {"north",      44.5, -121.5,   700.0, 0.0,    0.0, 0.03, 420, false, 0,     1.0},
+        {"alaska",     61.5, -150.0,   1500.0, 60.0,   2.0, 0.03, 420, true,  0,     1.0},
+        {"defaults",   44.5, -121.5,   700.0, 200.0,  2.0, 0.03, 420, false, 0,     1.0},
     };
-    // The stored fire limit is the one the flights were recorded with. The
-    // last flight keeps every default setting: today's default detection
-    // loses most fires there, so only the positions of those found count.
+    // Every flight is flown and processed with the default detection
+    // settings an empty settings store gives.
     for (const Flight &f : flights)
         flyAndCheck(f);
 }
