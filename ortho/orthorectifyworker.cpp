@@ -3,7 +3,6 @@
 #include "datasource/ccindreldsplog.h"
 #include "geodata/cbil.h"
 
-
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>

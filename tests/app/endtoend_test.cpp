@@ -14,6 +14,7 @@
 #include "platform/notice.h"
 #include "platform/settingskeys.h"
 #include "common/testsupport.h"
+#include "simlog.h"
 
 #include <gtest/gtest.h>
 
@@ -32,26 +33,6 @@
 #include <functional>
 
 namespace {
-
-QString startXvfb(QProcess &xvfb)
-{
-    xvfb.setProgram(QStringLiteral("Xvfb"));
-    xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                       QStringLiteral("tcp")});
-    xvfb.start();
-    if (!xvfb.waitForStarted(10000))
-        return {};
-    QElapsedTimer t;
-    t.start();
-    QByteArray out;
-    while (!out.contains('\n') && t.elapsed() < 15000) {
-        xvfb.waitForReadyRead(500);
-        out += xvfb.readAllStandardOutput();
-    }
-    const QByteArray number = out.trimmed();
-    return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
-}
 
 // Runs the event loop until the condition holds (false after the limit).
 bool waitUntil(const std::function<bool()> &condition, int ms)
@@ -225,7 +206,7 @@ TEST(EndToEnd, RunsYieldProductsAcrossARestart)
     ASSERT_EQ(sim.exitCode, 0) << sim.err.toStdString();
 
     QProcess xvfb;
-    const QString display = startXvfb(xvfb);
+    const QString display = apptest::startXvfb(xvfb, QStringLiteral("1280x1024"));
     ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
     auto session = [&](const QString &step) {
         QProcess child;

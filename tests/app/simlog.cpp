@@ -1,5 +1,8 @@
 #include "simlog.h"
 
+#include <QElapsedTimer>
+#include <QProcess>
+
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "sim/linegenerator.h"
@@ -46,6 +49,26 @@ std::vector<ScanLineRec> readLog(const QString &path)
     while (log.GetNextLine(rec.get()))
         out.push_back(*rec);
     return out;
+}
+
+QString startXvfb(QProcess &xvfb, const QString &screen)
+{
+    xvfb.setProgram(QStringLiteral("Xvfb"));
+    xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                       QStringLiteral("0"), screen + QStringLiteral("x24"), QStringLiteral("-nolisten"),
+                       QStringLiteral("tcp")});
+    xvfb.start();
+    if (!xvfb.waitForStarted(10000))
+        return {};
+    QElapsedTimer t;
+    t.start();
+    QByteArray out;
+    while (!out.contains('\n') && t.elapsed() < 15000) {
+        xvfb.waitForReadyRead(500);
+        out += xvfb.readAllStandardOutput();
+    }
+    const QByteArray number = out.trimmed();
+    return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
 }
 
 } // namespace apptest

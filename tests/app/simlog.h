@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QProcess;
+
 #include <vector>
 
 namespace apptest {
@@ -12,4 +14,7 @@ namespace apptest {
 bool writeSimLog(const QString &path, int lines);
 // Every record of a log, read without the fire test.
 std::vector<ScanLineRec> readLog(const QString &path);
+// Starts Xvfb with one screen of `screen` ("1280x1024") on a free display;
+// returns the display name (":N") or empty when it did not start.
+QString startXvfb(QProcess &xvfb, const QString &screen);
 } // namespace apptest

@@ -34,27 +34,6 @@
 
 namespace {
 constexpr int kLines = 100;
-
-// Starts Xvfb on a free display; returns the display name or empty.
-QString startXvfb(QProcess &xvfb, const QString &screen)
-{
-    xvfb.setProgram(QStringLiteral("Xvfb"));
-    xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                       QStringLiteral("0"), screen + QStringLiteral("x24"), QStringLiteral("-nolisten"),
-                       QStringLiteral("tcp")});
-    xvfb.start();
-    if (!xvfb.waitForStarted(10000))
-        return {};
-    QElapsedTimer t;
-    t.start();
-    QByteArray out;
-    while (!out.contains('\n') && t.elapsed() < 15000) {
-        xvfb.waitForReadyRead(500);
-        out += xvfb.readAllStandardOutput();
-    }
-    const QByteArray number = out.trimmed();
-    return number.isEmpty() ? QString() : QStringLiteral(":") + QString::fromLatin1(number);
-}
 } // namespace
 
 // Runs only as the child of the test below.
@@ -164,7 +143,7 @@ void checkScreen(const QSize &screenSize, const QString &name)
     ASSERT_TRUE(apptest::writeSimLog(log, 3 * kLines));
 
     QProcess xvfb;
-    const QString display = startXvfb(xvfb, name);
+    const QString display = apptest::startXvfb(xvfb, name);
     ASSERT_FALSE(display.isEmpty()) << "Xvfb did not start";
 
     QProcess child;
