@@ -33,6 +33,9 @@ install_packages() {
 
 build_all() {
   export CCACHE_BASEDIR="$ROOT"
+  # Debug information would tie every cached object to its checkout; with
+  # paths made relative to the checkout, a fresh clone reuses the cache.
+  export CCACHE_NOHASHDIR=1
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
   cmake --build "$BUILD" -j "$(nproc)"
 }
