@@ -217,31 +217,29 @@ struct UnionFind {
     }
 };
 
+// The points of a line share its time: the text last made is kept.
+QString utcText(qint64 timeMs, const QString &format, qint64 &last, QString &text)
+{
+    if (timeMs != last) {
+        last = timeMs;
+        text = timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(format) : QString();
+    }
+    return text;
+}
 } // namespace
 
-// The points of a line share its time: the last one asked is kept.
 QString AcquisitionDate(qint64 timeMs)
 {
     thread_local qint64 last = 0;
     thread_local QString text;
-    if (timeMs != last) {
-        last = timeMs;
-        text = timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd"))
-                      : QString();
-    }
-    return text;
+    return utcText(timeMs, QStringLiteral("yyyy-MM-dd"), last, text);
 }
 
 QString AcquisitionTime(qint64 timeMs)
 {
     thread_local qint64 last = 0;
     thread_local QString text;
-    if (timeMs != last) {
-        last = timeMs;
-        text = timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(QStringLiteral("HH:mm:ss"))
-                      : QString();
-    }
-    return text;
+    return utcText(timeMs, QStringLiteral("HH:mm:ss"), last, text);
 }
 
 QString RunFileName(const QString &runBasePath) { return runBasePath + QStringLiteral("_firepixels.txt"); }
