@@ -14,6 +14,24 @@
 constexpr std::int32_t kDefaultChnBFireLimit = 10000;
 constexpr std::int32_t kDefaultChnBColdLimit = 1000;
 
+// What the threshold panel's Auto buttons add to the newest measured values
+// unless the operator stored other amounts.
+// - Fire: the newest line's margin over the curve plus 100 counts. The
+//   curve's minimum keeps deepening as it sees more ground, so the noise
+//   margin a whole pass reaches is well above what the first seconds show
+//   (about 85 there, up to about 125 over a pass at 12 counts of channel A
+//   noise); 50 left lone noise pixels firing later in the pass.
+// - BMax: the warmest channel B of the newest line plus 4800 counts, 40 K
+//   at 120 counts per kelvin. Sunlit rock and cooling burn scars run 15 to
+//   35 K above the ground around them, so a limit 200 counts (under 2 K)
+//   above the first seconds' warmest ground made every such patch fire,
+//   whole. Flame below this limit is still found by the curve: a sub-pixel
+//   fire drives channel A far above the ground at its channel B.
+// - BMin: the coldest channel B of the newest line plus 1.
+constexpr std::int32_t kDefaultFireAutoAmount = 100;
+constexpr std::int32_t kDefaultBMaxAutoAmount = 4800;
+constexpr std::int32_t kDefaultBMinAutoAmount = 1;
+
 // A limit as the settings store holds it. Earlier versions stored the fire
 // limit in the panel's unsigned counts (65000); a stored value above the
 // signed sample range is such a value and is taken back to raw counts.

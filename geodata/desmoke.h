@@ -91,9 +91,19 @@ bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE 
 
 // A.dat, B.dat, Thresh.dat, Image.dat -> Fire.dat. Per sample with channel
 // values a and b and the line's threshold t: fire when b > fireLimit, or
-// when b >= coldLimit and a > curve[b + 32769] + a0 + t - 32768.
+// when b >= coldLimit and a > min(curve[b + 32769], kCurveCeiling) + a0 +
+// t - 32768.
 bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
                   std::FILE *progress);
+
+// The curve entries re-detection trusts: an entry above the offset value of
+// channel A at half scale (16384, a brightness near 378 K in the 3.9 um
+// band, hotter than any ground, sunlit rock or smoke shows) was never set
+// by ground. It was set by flame, whose own channel A taught it while the
+// live test learned, or never set at all; re-detection compares with half
+// scale instead, so a small fire seen at a channel B value no ground
+// reached still stands out in channel A.
+constexpr std::int32_t kCurveCeiling = 32768 + 16384;
 
 // The fire test of one sample, as RedetectFire applies it.
 bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);
