@@ -16,11 +16,14 @@ constexpr std::int32_t kDefaultChnBColdLimit = 1000;
 
 // What the threshold panel's Auto buttons add to the newest measured values
 // unless the operator stored other amounts.
-// - Fire: the newest line's margin over the curve plus 100 counts. The
-//   curve's minimum keeps deepening as it sees more ground, so the noise
-//   margin a whole pass reaches is well above what the first seconds show
-//   (about 85 there, up to about 125 over a pass at 12 counts of channel A
-//   noise); 50 left lone noise pixels firing later in the pass.
+// - Fire: the newest line's margin over the curve plus 200 counts, a fire
+//   threshold near 7 K of channel A (40 counts per kelvin) above the
+//   coldest ground seen with the same channel B. The first seconds show
+//   margins near 85; over a whole pass the margin of plain ground grows to
+//   200-300 (the curve's minimum deepens as it sees more ground, and thin
+//   smoke and hot ground warm channel A a few kelvin), so 50 left lone
+//   pixels firing all through the pass. Flame filling a hundredth of a
+//   pixel adds 700 counts or more to channel A, well above.
 // - BMax: the warmest channel B of the newest line plus 4800 counts, 40 K
 //   at 120 counts per kelvin. Sunlit rock and cooling burn scars run 15 to
 //   35 K above the ground around them, so a limit 200 counts (under 2 K)
@@ -28,7 +31,7 @@ constexpr std::int32_t kDefaultChnBColdLimit = 1000;
 //   whole. Flame below this limit is still found by the curve: a sub-pixel
 //   fire drives channel A far above the ground at its channel B.
 // - BMin: the coldest channel B of the newest line plus 1.
-constexpr std::int32_t kDefaultFireAutoAmount = 100;
+constexpr std::int32_t kDefaultFireAutoAmount = 200;
 constexpr std::int32_t kDefaultBMaxAutoAmount = 4800;
 constexpr std::int32_t kDefaultBMinAutoAmount = 1;
 

@@ -33,14 +33,14 @@
 // of the log is ignored (the kept original still holds it).
 //
 // Progress texts go to the given stream (standard output by default).
+#include "datasource/coldcurve.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
-
-class ColdCurve;
 
 // Where the parts that the processing uses lie in one record of a log.
 struct DesmokeLayout {
@@ -96,14 +96,13 @@ bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE 
 bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
                   std::FILE *progress);
 
-// The curve entries re-detection trusts: an entry above the offset value of
-// channel A at half scale (16384, a brightness near 378 K in the 3.9 um
-// band, hotter than any ground, sunlit rock or smoke shows) was never set
-// by ground. It was set by flame, whose own channel A taught it while the
-// live test learned, or never set at all; re-detection compares with half
-// scale instead, so a small fire seen at a channel B value no ground
+// The curve entries re-detection trusts: an entry above the curve's start
+// value for channel B 0 and warmer (channel A at half scale, hotter than any
+// ground) was set by flame, whose own channel A taught it, or comes from a
+// curve started higher (65536 in earlier versions). Re-detection compares
+// with half scale instead, so a small fire seen at a channel B no ground
 // reached still stands out in channel A.
-constexpr std::int32_t kCurveCeiling = 32768 + 16384;
+constexpr std::int32_t kCurveCeiling = ColdCurve::kPositiveStart;
 
 // The fire test of one sample, as RedetectFire applies it.
 bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);

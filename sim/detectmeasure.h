@@ -33,17 +33,18 @@ struct FireTestSettings {
     double a0 = 0.0;
 };
 
-// One false cluster left after desmoke: where it lies (its first pixel, as
-// record position and sample), its size, the highest margin of its pixels
-// over the curve (offset channel A - curve - a0, what the fire threshold is
-// compared with), its warmest channel B, whether a pixel fired by channel B
-// above the fire limit (else the curve test made all of it), and what the
-// truth has there (when the caller gives a feature map). The margin is the
-// one re-detection compares.
-// Flame: the footprint holds part of a fire, too small a part for the
-// truth to count a sighting; a detection there is neither found nor false.
+// What the truth has under a sample. Flame: the footprint holds part of a
+// fire (perhaps too small a part for the truth to count a sighting); a
+// detection there is never false.
 enum class Feature : std::uint8_t { None = 0, Smoke = 1, HotGround = 2, Flame = 3, Unknown = 255 };
 const char *featureName(Feature f);
+
+// One false cluster left after desmoke: where it lies (its first pixel, as
+// record position and sample), its size, the highest margin of its pixels
+// over the curve (offset channel A - curve - a0, as re-detection compares
+// it with the fire threshold), its warmest channel B, whether a pixel fired
+// by channel B above the fire limit (else the curve test made all of it),
+// and what the truth has there (when the caller gives a feature map).
 struct ClusterDetail {
     int pass = 0;
     int line = 0, sample = 0;

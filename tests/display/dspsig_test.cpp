@@ -273,11 +273,11 @@ TEST_F(DspSigTest, AutoThresholdsAddTheirAmounts)
     tick(*panel, {lineWith(1, 280, -10, 900), lineWith(2, 300, -12, 950)});
     EXPECT_EQ(panel->fireNewest(), 300);
 
-    // Fire newest 300 + the default amount 100 = 400, sent to the source.
+    // Fire newest 300 + the default amount 200 = 500, sent to the source.
     panel->OnAutoFireThresh();
-    EXPECT_EQ(panel->fireThreshold(), 400);
-    EXPECT_TRUE(source->calls.contains("SetFireThreshold 400"));
-    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 100);
+    EXPECT_EQ(panel->fireThreshold(), 500);
+    EXPECT_TRUE(source->calls.contains("SetFireThreshold 500"));
+    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 200);
 
     source->calls.clear();
     panel->bMaxAmountEdit()->setText("100");
@@ -306,7 +306,7 @@ TEST_F(DspSigTest, AutoWithoutSourceOnlyStoresAmounts)
     panel->bMaxAmountEdit()->setText("70");
     panel->OnAutoAll();
     EXPECT_EQ(setting("LastUsed/BMaxAutoAmtToStore").toInt(), 70);
-    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 100);
+    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 200);
     EXPECT_EQ(panel->bMaxThreshold(), 65000);
     EXPECT_EQ(panel->bMinThreshold(), 1000);
     EXPECT_EQ(panel->fireThreshold(), 100);
