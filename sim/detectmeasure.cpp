@@ -315,6 +315,20 @@ bool measurePass(std::vector<ScanLineRec> &records, const std::vector<FireSighti
                     ++votes[int((*features)[given])];
             }
         }
+        for (std::size_t at : pixels) {
+            const int l = int(at / SAMPLES_PER_LINE), s = int(at % SAMPLES_PER_LINE);
+            for (int dl = -kNearRemoved; dl <= kNearRemoved; ++dl)
+                for (int ds = -kNearRemoved; ds <= kNearRemoved; ++ds) {
+                    const int ll = l + dl, ss = s + ds, dist = std::max(std::abs(dl), std::abs(ds));
+                    if (ll < 0 || ll >= before.lines || ss < 0 || ss >= SAMPLES_PER_LINE
+                        || (d.removedDistance >= 0 && dist >= d.removedDistance))
+                        continue;
+                    if (before.at(ll, ss) && !after.at(ll, ss)) {
+                        d.removedDistance = dist;
+                        d.removedLines = dl;
+                    }
+                }
+        }
         if (features)
             d.feature = votes[2] > 0 ? Feature::HotGround : votes[1] > 0 ? Feature::Smoke : Feature::None;
         f.falseDetails.push_back(d);

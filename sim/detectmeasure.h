@@ -53,7 +53,13 @@ struct ClusterDetail {
     int peakB = 0;
     bool byFireLimit = false;
     Feature feature = Feature::Unknown;
+    // The pixel desmoke removed nearest to the cluster (in the larger of
+    // lines and samples, within kNearRemoved): lines from the cluster to
+    // it (positive: below the cluster) and the distance; -1 when none.
+    int removedLines = 0;
+    int removedDistance = -1;
 };
+constexpr int kNearRemoved = 30;
 
 // A sighting lost on the way, and where: the live fire test, re-detection
 // or desmoke.

@@ -159,16 +159,18 @@ int run(const Invocation &in)
         // Every false cluster left after desmoke and every sighting lost,
         // with the stage that lost it.
         out << "\nfalse clusters after desmoke: pass, line, sample, pixels, peak margin over the curve, peak channel B, "
-               "made by\n";
+               "made by, nearest pixel desmoke removed (lines below, distance; - when none within 30)\n";
         for (const sim::ClusterDetail &d : total.falseDetails)
-            out << QStringLiteral("  %1  %2  %3  %4  %5  %6  %7\n")
+            out << QStringLiteral("  %1  %2  %3  %4  %5  %6  %7  %8\n")
                        .arg(d.pass, 4)
                        .arg(d.line, 5)
                        .arg(d.sample, 5)
                        .arg(d.pixels, 6)
                        .arg(d.peakMargin, 6)
                        .arg(d.peakB, 6)
-                       .arg(d.byFireLimit ? QStringLiteral("fire limit") : QStringLiteral("curve"));
+                       .arg(d.byFireLimit ? QStringLiteral("fire limit") : QStringLiteral("curve"))
+                       .arg(d.removedDistance < 0 ? QStringLiteral("-")
+                                                  : QStringLiteral("%1, %2").arg(d.removedLines).arg(d.removedDistance));
         out << "lost sightings: pass, fire, lost in\n";
         for (const sim::LostSighting &l : total.lost)
             out << QStringLiteral("  %1  %2  %3\n").arg(l.pass, 4).arg(l.fireId, 5).arg(QString::fromLatin1(l.stage));

@@ -166,9 +166,9 @@ void print(const char *name, const FireTestSettings &s, const DetectionFigures &
                 f.redetectFound, f.redetectFalse, f.found, 100.0 * f.found / std::max(f.sightings, 1),
                 double(f.falseClusters) / passes, f.medianShift(), f.maxShift());
     for (const ClusterDetail &d : details ? f.falseDetails : std::vector<ClusterDetail>())
-        std::printf("  false cluster: pass %d line %d sample %d, %d px, margin %d, B %d, %s, %s\n", d.pass, d.line,
-                    d.sample, d.pixels, d.peakMargin, d.peakB, d.byFireLimit ? "fire limit" : "curve",
-                    featureName(d.feature));
+        std::printf("  false cluster: pass %d line %d sample %d, %d px, margin %d, B %d, %s, %s, removed %d lines below at %d\n",
+                    d.pass, d.line, d.sample, d.pixels, d.peakMargin, d.peakB, d.byFireLimit ? "fire limit" : "curve",
+                    featureName(d.feature), d.removedLines, d.removedDistance);
     for (const LostSighting &l : f.lost)
         std::printf("  lost: pass %d fire %d in the %s\n", l.pass, l.fireId, l.stage);
 }
