@@ -119,6 +119,16 @@ void syncFolder(const QString &folder)
 #endif
 }
 
+// Moves a stream to a byte offset that may lie beyond 2 GiB.
+bool seekTo(std::FILE *fp, qint64 offset)
+{
+#ifdef Q_OS_WIN
+    return _fseeki64(fp, offset, SEEK_SET) == 0;
+#else
+    return fseeko(fp, off_t(offset), SEEK_SET) == 0;
+#endif
+}
+
 bool openError(std::FILE *progress, const QString &path)
 {
     say(progress, "\n Error: could not open %s\n", local(path).constData());
@@ -370,8 +380,8 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
     say(progress, "\nstarting hard stuff");
 
     CDesmokeBlock block(fireLimit);
-    CFireClusters clusters(fireLimit);
     constexpr std::size_t kBlockValues = std::size_t(CDesmokeBlock::kBlockLines) * kSamples;
+    qint64 total = 0;
     for (;;) {
         const std::size_t fireValues = inFire.read(block.fireRow(0), kBlockValues);
         const std::size_t bValues = inB.read(block.chanBRow(0), kBlockValues);
@@ -384,8 +394,7 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
             break;
         block.StartBlock(lines);
         block.Process();
-        for (int y = 0; y < lines; ++y)
-            clusters.AddLine(block.fireRow(y), block.chanBRow(y), block.noSmokeRow(y));
+        total += lines;
         for (int y = 0; y < lines; ++y) {
             if (!outNoSmoke.write(block.noSmokeRow(y), kSamples))
                 return writeError(progress, files.noSmoke);
@@ -399,23 +408,59 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
     if (!outSparkle.close())
         return writeError(progress, files.sparkle);
 
+    // The way up: the blocks again, from the last line back to the first.
+    // Fires that reach the fire limit are followed on this pass, over the
+    // final NoSmoke rows.
+    CStream upFire(files.fire, "rb");
+    if (!upFire)
+        return openError(progress, files.fire);
+    CStream upB(files.b, "rb");
+    if (!upB)
+        return openError(progress, files.b);
+    CStream upNoSmoke(files.noSmoke, "r+b");
+    if (!upNoSmoke)
+        return openError(progress, files.noSmoke);
+    CStream upSparkle(files.sparkle, "r+b");
+    if (!upSparkle)
+        return openError(progress, files.sparkle);
+    CFireClusters clusters(fireLimit);
+    for (qint64 end = total; end > 0;) {
+        const int lines = int(std::min<qint64>(CDesmokeBlock::kBlockLines, end));
+        const qint64 first = end - lines;
+        const qint64 at = first * kSamples * qint64(sizeof(std::uint16_t));
+        const std::size_t values = std::size_t(lines) * kSamples;
+        if (!seekTo(upFire.get(), at) || upFire.read(block.fireRow(0), values) != values)
+            return readError(progress, files.fire);
+        if (!seekTo(upB.get(), at) || upB.read(block.chanBRow(0), values) != values)
+            return readError(progress, files.b);
+        if (!seekTo(upNoSmoke.get(), at) || upNoSmoke.read(block.noSmokeRow(0), values) != values)
+            return readError(progress, files.noSmoke);
+        if (!seekTo(upSparkle.get(), at) || upSparkle.read(block.sparkleRow(0), values) != values)
+            return readError(progress, files.sparkle);
+        block.StartBlock(lines);
+        if (block.ProcessUpward() > 0) {
+            if (!seekTo(upNoSmoke.get(), at) || !upNoSmoke.write(block.noSmokeRow(0), values))
+                return writeError(progress, files.noSmoke);
+            if (!seekTo(upSparkle.get(), at) || !upSparkle.write(block.sparkleRow(0), values))
+                return writeError(progress, files.sparkle);
+        }
+        for (int y = lines - 1; y >= 0; --y)
+            clusters.AddLine(first + y, block.fireRow(y), block.chanBRow(y), block.noSmokeRow(y));
+        end = first;
+    }
+    if (!upSparkle.close())
+        return writeError(progress, files.sparkle);
+
     // Fires that reach the fire limit: what desmoke cut of their edges goes
     // back into NoSmoke.
-    const std::vector<CFireClusters::Span> restore = clusters.RunsToRestore();
-    if (restore.empty())
-        return true;
-    CStream patch(files.noSmoke, "r+b");
-    if (!patch)
-        return openError(progress, files.noSmoke);
     std::uint16_t fire[kSamples];
     std::fill(fire, fire + kSamples, std::uint16_t(255));
-    for (const CFireClusters::Span &span : restore) {
+    for (const CFireClusters::Span &span : clusters.RunsToRestore()) {
         const qint64 at = (span.line * kSamples + span.first) * qint64(sizeof(std::uint16_t));
-        if (std::fseek(patch.get(), long(at), SEEK_SET) != 0
-            || !patch.write(fire, std::size_t(span.last - span.first + 1)))
+        if (!seekTo(upNoSmoke.get(), at) || !upNoSmoke.write(fire, std::size_t(span.last - span.first + 1)))
             return writeError(progress, files.noSmoke);
     }
-    if (!patch.close())
+    if (!upNoSmoke.close())
         return writeError(progress, files.noSmoke);
     return true;
 }
@@ -559,14 +604,14 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
 // ---------------------------------------------------------------------------
 // Fires reaching the fire limit, with their edges
 
-void CFireClusters::AddLine(const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke)
+void CFireClusters::AddLine(qint64 line, const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke)
 {
     Line next;
     if (window_.size() == std::size_t(2 * kReach + 1)) {
         next = std::move(window_.front());
         window_.erase(window_.begin());
     }
-    next.line = line_++;
+    next.line = line;
     next.anyHot = false;
     next.cut.clear();
     next.nearHot.assign(kSamples, 0);
@@ -631,7 +676,8 @@ CDesmokeBlock::CDesmokeBlock(int fireLimit)
       noSmoke_(std::size_t(kBlockLines) * kSamples, 0),
       sparkle_(std::size_t(kBlockLines) * kSamples, 0),
       chanB_(std::size_t(kBlockLines) * kSamples, 0),
-      mark_(std::size_t(kSamples), '0')
+      mark_(std::size_t(kSamples), '0'),
+      upMark_(std::size_t(kSamples), '0')
 {
     std::memset(visited_, 0, sizeof(visited_));
 }
@@ -698,6 +744,42 @@ int CDesmokeBlock::Count(int x, int y, int depth, bool gapCrossed)
     for (const auto &d : kNext)
         count += Count(x + d[0], y + d[1], depth + 1, gapCrossed);
     return count;
+}
+
+int CDesmokeBlock::ProcessUpward()
+{
+    int removed = 0;
+    std::vector<char> near(std::size_t(kSamples), 0);
+    for (int y = lines_ - 1; y >= 0; --y) {
+        // Samples within kSpan of a mark of the line below: a running count
+        // of the marks in the window [x - kSpan, x + kSpan].
+        int marks = 0;
+        for (int q = 0; q < std::min(kSpan, kSamples); ++q)
+            marks += upMark_[std::size_t(q)] == 's';
+        for (int x = 0; x < kSamples; ++x) {
+            if (x + kSpan < kSamples)
+                marks += upMark_[std::size_t(x + kSpan)] == 's';
+            near[std::size_t(x)] = marks > 0;
+            if (x - kSpan >= 0)
+                marks -= upMark_[std::size_t(x - kSpan)] == 's';
+        }
+        const std::size_t row = std::size_t(y) * kSamples;
+        for (int x = 0; x < kSamples; ++x) {
+            const std::size_t at = row + std::size_t(x);
+            if (!isFire(x, y)) {
+                upMark_[std::size_t(x)] = '0';
+                continue;
+            }
+            if (near[std::size_t(x)] && sparkle_[at] == 255) {
+                ++removed;
+                sparkle_[at] = 0;
+                if (chanB_[at] < fireLimit_)
+                    noSmoke_[at] = 0;
+            }
+            upMark_[std::size_t(x)] = sparkle_[at] == 0 ? 's' : '0';
+        }
+    }
+    return removed;
 }
 
 void CDesmokeBlock::SuppressSpan(int x, int y)

@@ -108,8 +108,12 @@ constexpr std::int32_t kCurveCeiling = ColdCurve::kPositiveStart;
 bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);
 
 // Fire.dat, B.dat -> NoSmoke.dat, Sparkle.dat in blocks of 25 lines. A
-// fire that reaches the fire limit keeps its edge pixels in NoSmoke (see
-// CFireClusters): desmoke never cuts such a fire in part.
+// second pass goes over the blocks from the last line back to the first
+// and carries every removal up the lines the way the marks carry it down
+// (see CDesmokeBlock::ProcessUpward), so that a plume loses its upper edge
+// as it loses its lower one. A fire that reaches the fire limit keeps its
+// edge pixels in NoSmoke (see CFireClusters): desmoke never cuts such a
+// fire in part.
 bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progress);
 
 // Log, NoSmoke.dat -> desmoked.plf: every record of the log with its pix
@@ -140,9 +144,10 @@ public:
 
     explicit CFireClusters(int fireLimit) : fireLimit_(fireLimit) {}
 
-    // One line of the fire mask (255 = fire), its channel B and the NoSmoke
-    // result of the line, in sample order.
-    void AddLine(const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke);
+    // Line `line` of the fire mask (255 = fire), its channel B and the
+    // NoSmoke result of the line, in sample order. The lines come one after
+    // the other, from the first to the last or from the last to the first.
+    void AddLine(qint64 line, const std::uint16_t *fire, const std::int16_t *chanB, const std::uint16_t *noSmoke);
 
     struct Span {
         qint64 line;
@@ -162,7 +167,6 @@ private:
     void Decide(std::size_t k);
 
     int fireLimit_;
-    qint64 line_ = 0;
     std::vector<Line> window_;   // the newest 2 kReach + 1 lines, oldest first
     std::vector<Span> restore_;
 };
@@ -192,6 +196,8 @@ public:
     std::uint16_t sparkle(int x, int y) const { return sparkle_[std::size_t(y) * kSamples + std::size_t(x)]; }
     const std::uint16_t *noSmokeRow(int y) const { return &noSmoke_[std::size_t(y) * kSamples]; }
     const std::uint16_t *sparkleRow(int y) const { return &sparkle_[std::size_t(y) * kSamples]; }
+    std::uint16_t *noSmokeRow(int y) { return &noSmoke_[std::size_t(y) * kSamples]; }
+    std::uint16_t *sparkleRow(int y) { return &sparkle_[std::size_t(y) * kSamples]; }
     std::uint16_t *fireRow(int y) { return &fire_[std::size_t(y) * kSamples]; }
     std::int16_t *chanBRow(int y) { return &chanB_[std::size_t(y) * kSamples]; }
 
@@ -213,6 +219,23 @@ public:
     // sets their marks; non-fire samples in the span get mark '0'.
     void SuppressSpan(int x, int y);
 
+    // The way up. Process carries a removal only down the lines: the marks
+    // of a line's removed pixels suppress the next line's fire within kSpan
+    // samples of them, and so on while the lines hold fire there. The upper
+    // edge of a plume, the lines above the first that reach a large count,
+    // would stay as scattered pixels. This pass goes over the block's lines
+    // from the last to the first, after Process, with the block's NoSmoke
+    // and Sparkle rows as Process left them (reloaded through noSmokeRow()
+    // and sparkleRow() when the block comes back from its files), and
+    // carries every removal up: a line loses its fire within kSpan samples
+    // of a pixel removed on the line below (NoSmoke keeps what reaches the
+    // fire limit, as in SuppressSpan), so the reach widens by kSpan a line
+    // and ends at a line without fire there. The up marks ('s' at a removed
+    // pixel of the line last processed) carry to the block above, which is
+    // to be processed next. Returns the number of pixels it removed.
+    int ProcessUpward();
+    char upMark(int x) const { return upMark_[std::size_t(x)]; }
+
 private:
     bool isFire(int x, int y) const { return fire_[std::size_t(y) * kSamples + std::size_t(x)] == 255; }
     int Count(int x, int y, int depth, bool gapCrossed);
@@ -222,6 +245,6 @@ private:
     int seedX_ = 0, seedY_ = 0;
     std::vector<std::uint16_t> fire_, noSmoke_, sparkle_;
     std::vector<std::int16_t> chanB_;
-    std::vector<char> mark_;
+    std::vector<char> mark_, upMark_;
     bool visited_[2 * kReach + 1][2 * kReach + 1];
 };
