@@ -156,6 +156,67 @@ TEST_F(Block, MarksCarryIntoTheNextBlockUntilALineWithoutFireThere)
         EXPECT_EQ(block.mark(x), '0') << x;
 }
 
+// A removal carries up the lines as it carries down, across the boundary
+// of two blocks too, and ends at a line without fire there; a hot fire
+// beside the plume stays in NoSmoke and a lone pixel far away survives.
+TEST(DesmokeClusters, RemovalsCarryUpThePlumesEdge)
+{
+    constexpr int kLines = 50, kFireLimit = 20000;
+    std::vector<std::uint16_t> fire(std::size_t(kLines) * N, 0);
+    std::vector<std::int16_t> chanB(fire.size(), 0);
+    auto put = [&](int x, int y, int b) {
+        fire[std::size_t(y) * N + std::size_t(x)] = 255;
+        chanB[std::size_t(y) * N + std::size_t(x)] = std::int16_t(b);
+    };
+    for (int y = 12; y < 18; ++y)   // a plume in the first block
+        for (int x = 500; x < 506; ++x)
+            put(x, y, 0);
+    for (int y = 25; y < 31; ++y)   // a plume at the top of the second block
+        for (int x = 700; x < 706; ++x)
+            put(x, y, 0);
+    struct Case {
+        const char *what;
+        int x, y, b;
+        bool noSmoke, sparkle;
+    } cases[] = {
+        {"touching the plume's top", 503, 11, 0, false, false},
+        {"a line above, within the span", 512, 10, 0, false, false},
+        {"two lines above, the reach widened", 521, 9, 0, false, false},
+        {"above a line without fire there", 505, 7, 0, true, true},
+        {"hot fire beside the plume's top", 493, 10, kFireLimit, true, false},
+        {"lone pixel far away", 900, 10, 0, true, true},
+        {"last line of a block, over the next block's plume", 702, 24, 0, false, false},
+        {"and the line above it", 710, 23, 0, false, false},
+    };
+    for (const Case &c : cases)
+        put(c.x, c.y, c.b);
+
+    const QString dir = testsupport::workDir() + QStringLiteral("/desmoke_up");
+    QDir(dir).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const DesmokeFiles files(dir + QStringLiteral("/run.plf"));
+    auto save = [](const QString &path, const void *data, qint64 bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(static_cast<const char *>(data), bytes) == bytes;
+    };
+    ASSERT_TRUE(save(files.fire, fire.data(), qint64(fire.size() * 2)));
+    ASSERT_TRUE(save(files.b, chanB.data(), qint64(chanB.size() * 2)));
+    ASSERT_TRUE(desmoke::DesmokeClusters(files, kFireLimit, nullptr));
+    auto load = [](const QString &path) {
+        QFile f(path);
+        std::vector<std::uint16_t> v(std::size_t(kLines) * N, 0);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.read(reinterpret_cast<char *>(v.data()), qint64(v.size() * 2)), qint64(v.size() * 2));
+        return v;
+    };
+    const std::vector<std::uint16_t> noSmoke = load(files.noSmoke), sparkle = load(files.sparkle);
+    for (const Case &c : cases) {
+        const std::size_t at = std::size_t(c.y) * N + std::size_t(c.x);
+        EXPECT_EQ(noSmoke[at] == 255, c.noSmoke) << c.what;
+        EXPECT_EQ(sparkle[at] == 255, c.sparkle) << c.what;
+    }
+}
+
 TEST(DesmokeFire, TestBoundariesAndImageValues)
 {
     ColdCurve curve;
