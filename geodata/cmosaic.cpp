@@ -13,6 +13,7 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -433,25 +434,67 @@ void CMosaic::AddHeatPoint(const firepoints::RunRecord &run, const firepoints::F
 {
     if (!shp_ || !dbf_)
         return;
-    const int shape = heatPoints_;
-    AddHeatPoint(p.lat, p.lon, run.pass);
-    if (heatPoints_ == shape)
+    double x = p.lon, y = p.lat;
+    SHPObject *obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
+    if (!obj)
         return;
-    DBFWriteDoubleAttribute(dbf_, shape, 1, p.wgsLat);
-    DBFWriteDoubleAttribute(dbf_, shape, 2, p.wgsLon);
-    if (p.timeMs) {
-        DBFWriteStringAttribute(dbf_, shape, 3, firepoints::AcquisitionDate(p.timeMs).toLatin1().constData());
-        DBFWriteStringAttribute(dbf_, shape, 4, firepoints::AcquisitionTime(p.timeMs).toLatin1().constData());
+    const int shape = SHPWriteObject(shp_, -1, obj);
+    SHPDestroyObject(obj);
+    if (shape < 0)
+        return;
+    // The whole attribute record at once, each field as the attribute
+    // writers of the library would put it: text left-aligned, numbers
+    // right-aligned in fixed point, and what does not fit cut at the
+    // field's width.
+    const QString &pass = run.pass.isEmpty() ? passName_ : run.pass;
+    if (!recordTextsSet_ || pass != recordPass_ || run.platform != recordPlatform_ || run.version != recordVersion_) {
+        recordTextsSet_ = true;
+        recordPass_ = pass;
+        recordPlatform_ = run.platform;
+        recordVersion_ = run.version;
+        runPass_ = pass.toLatin1().toStdString();
+        runPlatform_ = run.platform.toUtf8().left(24).toStdString();
+        runVersion_ = run.version.toUtf8().left(24).toStdString();
     }
-    if (!run.fieldsKnown)
-        return;
-    DBFWriteDoubleAttribute(dbf_, shape, 5, double(p.line));
-    DBFWriteIntegerAttribute(dbf_, shape, 6, p.sample);
-    DBFWriteIntegerAttribute(dbf_, shape, 7, p.a);
-    DBFWriteIntegerAttribute(dbf_, shape, 8, p.b);
-    DBFWriteDoubleAttribute(dbf_, shape, 9, run.cellM);
-    DBFWriteStringAttribute(dbf_, shape, 10, run.platform.toUtf8().left(24).constData());
-    DBFWriteStringAttribute(dbf_, shape, 11, run.version.toUtf8().left(24).constData());
+    record_.assign(std::size_t(dbf_->nRecordLength), ' ');
+    auto put = [&](int field, const char *text, std::size_t length, bool number) {
+        const std::size_t width = std::size_t(dbf_->panFieldSize[field]);
+        char *at = record_.data() + dbf_->panFieldOffset[field];
+        if (length > width)
+            length = width;
+        else if (number)
+            at += width - length;
+        std::memcpy(at, text, length);
+    };
+    auto putText = [&](int field, const std::string &text) { put(field, text.data(), text.size(), false); };
+    char buf[64];
+    auto putNumber = [&](int field, double value, int decimals) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+        put(field, buf, std::size_t(r.ptr - buf), true);
+    };
+    auto putInteger = [&](int field, std::int64_t value) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, value);
+        put(field, buf, std::size_t(r.ptr - buf), true);
+    };
+    putText(0, runPass_);
+    putNumber(1, p.wgsLat, 7);
+    putNumber(2, p.wgsLon, 7);
+    if (p.timeMs) {
+        acquisition_.Set(p.timeMs);
+        put(3, acquisition_.Date(), std::strlen(acquisition_.Date()), false);
+        put(4, acquisition_.Time(), std::strlen(acquisition_.Time()), false);
+    }
+    if (run.fieldsKnown) {
+        putInteger(5, p.line);
+        putInteger(6, p.sample);
+        putInteger(7, p.a);
+        putInteger(8, p.b);
+        putNumber(9, run.cellM, 2);
+        putText(10, runPlatform_);
+        putText(11, runVersion_);
+    }
+    if (DBFWriteTuple(dbf_, shape, record_.data()))
+        ++heatPoints_;
 }
 
 void CMosaic::BuildMosaic()
@@ -573,6 +616,21 @@ void CMosaic::BuildMosaic()
     // the Alaska grids when they are on NAD27.
     std::unique_ptr<CNadcon> nadcon;
     std::vector<uchar> row(kRowBytes);
+    // The picture's grid is north-up: its pixel position is CBil's
+    // GeoToPixel without the rotation, worked out here for every ortho
+    // pixel (the same arithmetic, the same floats).
+    const BilHeader &gh = grid.Header();
+    const bool northUp = gh.rotation == 0.0;
+    auto toPixel = [&](double x, double y, double *u, double *v) {
+        if (!northUp) {
+            grid.GeoToPixel(x, y, u, v);
+            return;
+        }
+        *u = float((x - gh.left) / gh.xdim);
+        *v = float(gh.rowsRunDown ? (gh.top - y) / gh.ydim : (y - gh.bottom) / gh.ydim);
+    };
+    uchar *const bits = image.bits();
+    const qsizetype bytesPerLine = image.bytesPerLine();
     for (int input = 0; input < inputs_.size(); ++input) {
         const QString &in = inputs_[input];
         firepoints::RunRecord &run = runs_[size_t(input)];
@@ -620,7 +678,7 @@ void CMosaic::BuildMosaic()
                     y = n;
                 }
                 double u, v;
-                grid.GeoToPixel(x, y, &u, &v);
+                toPixel(x, y, &u, &v);
                 const double pu = std::trunc(u + 0.5), pv = std::trunc(v + 0.5);
                 if (!(pu >= 0 && pv >= 0 && pu < cols && pv < rows))
                     continue;
@@ -642,7 +700,7 @@ void CMosaic::BuildMosaic()
                     run.pixels.push_back(p);
                     AddHeatPoint(run, p);
                 }
-                uchar *px = image.scanLine(int(pv)) + 3 * int(pu);
+                uchar *px = bits + bytesPerLine * qsizetype(pv) + 3 * int(pu);
                 // Fire always shows, also where an earlier pass painted
                 // white (its coldest values); greys never change a pixel
                 // whose red is full (fire or white).

@@ -30,6 +30,8 @@
 
 #include <shapefil.h>
 
+#include <string>
+
 class CBil;
 
 class CMosaic {
@@ -97,4 +99,11 @@ private:
     QString pointsBase_, clustersBase_, pointsError_;
     int clusterCount_ = 0;
     bool heatWritten_ = false;
+
+    // The heat point record being made, and the texts of its run.
+    std::string record_;
+    bool recordTextsSet_ = false;
+    QString recordPass_, recordPlatform_, recordVersion_;
+    std::string runPass_, runPlatform_, runVersion_;
+    firepoints::AcquisitionText acquisition_;
 };
