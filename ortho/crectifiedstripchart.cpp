@@ -686,6 +686,11 @@ bool CRectifiedStripChart::MainPass()
     linesProcessed_ = 0;
     int done = 0;
     const std::unique_ptr<Helper> helper(threads_ > 1 ? new Helper : nullptr);
+    // The second thread works by blocks of lines, each while the gate
+    // allows it.
+    constexpr int kGateLines = 256;
+    int gateLines = 0;
+    bool second = true;
     // Scan times: the log's start time, then the scans counted by the line
     // index at the line's scan period (microseconds per scan).
     fires_.pixels.clear();
@@ -713,7 +718,11 @@ bool CRectifiedStripChart::MainPass()
         if (anyLine && emitRow_ < 400)
             Scroll();
         SetLineAttitude(rec);
-        TraceLine(helper.get());
+        if (helper && gate_ && gateLines-- == 0) {
+            gateLines = kGateLines - 1;
+            second = gate_(true);
+        }
+        TraceLine(second ? helper.get() : nullptr);
         int smallest = INT_MAX, largest = INT_MIN;
         bool placed = false;
         for (int i = 0; i < kSamples; ++i) {
@@ -750,6 +759,8 @@ bool CRectifiedStripChart::MainPass()
         anyLine = true;
         return true;
     });
+    if (helper && gate_)
+        gate_(false);
     if (!ok)
         return false;
     // The rest of the run, down to the last line's front (never above the

@@ -139,6 +139,12 @@ public:
     // the same whatever the count.
     void SetThreads(int count) { threads_ = count > 1 ? 2 : 1; }
     int Threads() const { return threads_; }
+    // With two threads, asked before every block of lines of the main pass
+    // whether the second may trace them (want: a core is free for it), and
+    // once more after the last line (!want: it is done). Unset: it always
+    // may.
+    using SecondThreadGate = std::function<bool(bool want)>;
+    void SetSecondThreadGate(SecondThreadGate gate) { gate_ = std::move(gate); }
 
     // Sets up the frame (elevation raster, converter, initial grid) without
     // writing anything: for checks of the geometry. False when the
@@ -261,6 +267,7 @@ private:
 
     std::vector<std::uint8_t> paletteRow_, rgbRow_;
     int threads_ = 1;
+    SecondThreadGate gate_;
     std::vector<GroundPoint> ground_;
 
     firepoints::RunRecord fires_;
