@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,6 +32,14 @@ constexpr int kFirstDataColumn = 33;
 constexpr int kLastDataColumn = 1632;
 // Largest picture side a JPEG can hold.
 constexpr double kMaxSide = 65500.0;
+
+// Within this fraction of a picture pixel of a pixel edge (the float pixel
+// positions step by at most 0.004 in a picture of the largest size).
+bool nearEdge(double u)
+{
+    const double f = u + 0.5 - std::floor(u + 0.5);
+    return f < 0.01 || f > 0.99;
+}
 
 // What the mosaic needs from a palette ortho image.
 struct OrthoHeader {
@@ -664,21 +673,36 @@ void CMosaic::BuildMosaic()
             int c1 = kLastDataColumn;
             while (c1 > c0 && !isData(c1))
                 --c1;
+            const double rowY = double(k + 1);
+            auto reprojectExact = [&](int c, double *x, double *y) {
+                h.model(c, rowY, x, y);
+                double lat, lon, n, e;
+                std::int32_t zone;
+                converter_.SetCentralMeridian(inputMeridian);
+                converter_.UtmToLatLon(*y, *x, 0, &lat, &lon, reprojectDatum);
+                converter_.SetCentralMeridian(int(m));
+                converter_.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
+                *x = e;
+                *y = n;
+            };
+            if (reproject)
+                reprojectRow(c0, c1, reprojectExact);
             for (int c = c0; c <= c1; ++c) {
                 double x, y;
-                h.model(c, double(k + 1), &x, &y);
                 if (reproject) {
-                    double lat, lon, n, e;
-                    std::int32_t zone;
-                    converter_.SetCentralMeridian(inputMeridian);
-                    converter_.UtmToLatLon(y, x, 0, &lat, &lon, reprojectDatum);
-                    converter_.SetCentralMeridian(int(m));
-                    converter_.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
-                    x = e;
-                    y = n;
+                    x = rowX_[size_t(c)];
+                    y = rowY_[size_t(c)];
+                } else {
+                    h.model(c, rowY, &x, &y);
                 }
                 double u, v;
                 toPixel(x, y, &u, &v);
+                // An interpolated position decides the pixel only when it is
+                // clear of the pixel's edges by far more than it can be off.
+                if (reproject && rowInterpolated_[size_t(c)] && (nearEdge(u) || nearEdge(v))) {
+                    reprojectExact(c, &x, &y);
+                    toPixel(x, y, &u, &v);
+                }
                 const double pu = std::trunc(u + 0.5), pv = std::trunc(v + 0.5);
                 if (!(pu >= 0 && pv >= 0 && pu < cols && pv < rows))
                     continue;
@@ -740,6 +764,45 @@ void CMosaic::BuildMosaic()
     if (!CloseHeatFiles()) {
         saved_ = false;
         error_ = QStringLiteral("cannot write the heat point files beside %1").arg(outputPath_);
+    }
+}
+
+void CMosaic::reprojectRow(int c0, int c1, const std::function<void(int, double *, double *)> &exact)
+{
+    // Across a few ortho cells the change of meridian is as good as
+    // straight: the positions between exactly reprojected ones are
+    // interpolated, where the exact middle of the stretch shows they may be
+    // (within a millimetre).
+    constexpr int kStep = 16;
+    constexpr double kTolerance = 1e-3;
+    rowX_.resize(kRowBytes);
+    rowY_.resize(kRowBytes);
+    rowInterpolated_.assign(kRowBytes, 0);
+    exact(c0, &rowX_[size_t(c0)], &rowY_[size_t(c0)]);
+    for (int a = c0; a < c1;) {
+        const int b = std::min(a + kStep, c1);
+        exact(b, &rowX_[size_t(b)], &rowY_[size_t(b)]);
+        const double xa = rowX_[size_t(a)], ya = rowY_[size_t(a)];
+        const double xb = rowX_[size_t(b)], yb = rowY_[size_t(b)];
+        bool straight = b - a > 1;
+        if (straight) {
+            const int mid = (a + b) / 2;
+            double xm, ym;
+            exact(mid, &xm, &ym);
+            const double t = double(mid - a) / double(b - a);
+            straight = std::fabs(xa + (xb - xa) * t - xm) < kTolerance && std::fabs(ya + (yb - ya) * t - ym) < kTolerance;
+        }
+        for (int c = a + 1; c < b; ++c) {
+            if (straight) {
+                const double t = double(c - a) / double(b - a);
+                rowX_[size_t(c)] = xa + (xb - xa) * t;
+                rowY_[size_t(c)] = ya + (yb - ya) * t;
+                rowInterpolated_[size_t(c)] = 1;
+            } else {
+                exact(c, &rowX_[size_t(c)], &rowY_[size_t(c)]);
+            }
+        }
+        a = b;
     }
 }
 
