@@ -467,6 +467,8 @@ void CMosaic::AddHeatPoint(const firepoints::RunRecord &run, const firepoints::F
     }
     record_.assign(std::size_t(dbf_->nRecordLength), ' ');
     auto put = [&](int field, const char *text, std::size_t length, bool number) {
+        if (field >= dbf_->nFields)
+            return;
         const std::size_t width = std::size_t(dbf_->panFieldSize[field]);
         char *at = record_.data() + dbf_->panFieldOffset[field];
         if (length > width)
