@@ -1,6 +1,7 @@
 // Orthorectification cost on a simulated 10,000-line pass over rugged
 // terrain, in CPU time of the whole process (a second thread counts):
-// - BM_Rectify: the rectifier alone, in lines per second;
+// - BM_Rectify/1, BM_Rectify/2: the rectifier alone on one thread and on
+//   two, in lines per second of CPU time (and of wall time);
 // - BM_Chain: the orthorectify worker's whole chain for the same log
 //   (elevation extraction, desmoke, rectification, mosaic, script);
 // - BM_Mosaic/N: the mission mosaic of N passes, per heat point;
@@ -27,6 +28,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -40,6 +43,8 @@ QString g_dir;
 QString g_log;            // the pristine simulated log
 QString g_ortho;          // its ortho image, made once
 std::map<std::string, double> g_seconds;   // CPU seconds per iteration
+std::map<std::string, double> g_wall;      // wall seconds per iteration
+std::map<std::string, double> g_system;    // system CPU seconds per iteration
 std::map<std::string, double> g_heatPoints;
 
 bool prepare(const QString &dir)
@@ -102,23 +107,43 @@ public:
             if (run.iterations > 0)
                 g_seconds[run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args)] =
                     run.GetAdjustedCPUTime() / 1e3;   // ms -> s
+        for (const Run &run : runs)
+            if (run.iterations > 0) {
+                const std::string name =
+                    run.run_name.function_name + (run.run_name.args.empty() ? "" : "/" + run.run_name.args);
+                g_wall[name] = run.GetAdjustedRealTime() / 1e3;
+                const auto sys = run.counters.find("system_s");
+                if (sys != run.counters.end())
+                    g_system[name] = sys->second;
+            }
     }
 };
 
+double SystemSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_stime.tv_sec) + double(u.ru_stime.tv_usec) * 1e-6;
+}
+
+// The rectifier on state.range(0) threads.
 void BM_Rectify(benchmark::State &state)
 {
+    const double system = SystemSeconds();
     for (auto _ : state) {
         ColdCurve curve;
         CCindrelDspLog log(&curve);
         log.OnFileOpen(g_log);
         CRectifiedStripChart rect(&log);
+        rect.SetThreads(int(state.range(0)));
         rect.Process();
         if (rect.GetOutcome() != CRectifiedStripChart::Produced)
             state.SkipWithError("no products");
     }
     state.SetItemsProcessed(state.iterations() * kLines);
+    state.counters["system_s"] = (SystemSeconds() - system) / double(state.iterations());
 }
-BENCHMARK(BM_Rectify)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime();
+BENCHMARK(BM_Rectify)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(2)->MeasureProcessCPUTime();
 
 void BM_Chain(benchmark::State &state)
 {
@@ -134,6 +159,7 @@ void BM_Chain(benchmark::State &state)
     utm.LatLonToUtm(44.60, -121.43, &n2, &e2, &zone, 2);
     ColdCurve curve;
     curve.resetStartValues();
+    const double system = SystemSeconds();
     for (auto _ : state) {
         state.PauseTiming();
         QDir(folder).removeRecursively();
@@ -151,6 +177,7 @@ void BM_Chain(benchmark::State &state)
             state.SkipWithError("the chain made no products");
     }
     state.SetItemsProcessed(state.iterations() * kLines);
+    state.counters["system_s"] = (SystemSeconds() - system) / double(state.iterations());
 }
 BENCHMARK(BM_Chain)->Unit(benchmark::kMillisecond)->Iterations(1)->MeasureProcessCPUTime();
 
@@ -204,11 +231,17 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     TimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const double rect = g_seconds["BM_Rectify"], chain = g_seconds["BM_Chain"];
-    if (rect > 0)
-        std::printf("rectifier: %d lines in %.2f s CPU = %.0f lines/s\n", kLines, rect, kLines / rect);
+    for (const char *name : {"BM_Rectify/1", "BM_Rectify/2"}) {
+        const double cpu = g_seconds[name], wall = g_wall[name];
+        if (cpu > 0 && wall > 0)
+            std::printf("rectifier on %c thread(s): %d lines in %.2f s CPU (%.2f s system) = %.0f lines/s of CPU; "
+                        "%.2f s wall = %.0f lines/s\n",
+                        name[11], kLines, cpu, g_system[name], kLines / cpu, wall, kLines / wall);
+    }
+    const double rect = g_seconds["BM_Rectify/2"], chain = g_seconds["BM_Chain"];
     if (rect > 0 && chain > 0)
-        std::printf("worker chain: %.2f s CPU = %.2f x the rectifier alone\n", chain, chain / rect);
+        std::printf("worker chain: %.2f s CPU (%.2f s system), %.2f s wall = %.2f x the rectifier alone (CPU)\n",
+                    chain, g_system["BM_Chain"], g_wall["BM_Chain"], chain / rect);
     for (const auto &m : g_heatPoints) {
         const double s = g_seconds[m.first];
         if (s > 0 && m.second > 0)
