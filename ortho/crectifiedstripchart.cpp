@@ -245,51 +245,78 @@ bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
     return true;
 }
 
-CRectifiedStripChart::GroundPoint CRectifiedStripChart::TraceSample(int i, double lowest, Box *box) const
+void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box *box, GroundPoint *out) const
 {
-    GroundPoint g;
-    const double t = tanTheta_[i];
-    const double d = t * m_[4] - m_[5];
-    // A ray that does not point below the horizon never meets the ground.
-    if (!(d < -1e-6))
-        return g;
-    const double ke = (t * m_[2] - m_[3]) / d;
-    const double kn = (t * m_[0] - m_[1]) / d;
-    double z = z0_;
-    double e = lineE_, n = lineN_, lat = 0.0, lon = 0.0;
-    for (int it = 0; it < kMaxIterations; ++it) {
-        // Terrain above the aircraft would turn the ray round; keep it below.
-        const double h = std::max(lineAlt_ - z, 1.0);
-        e = lineE_ + ke * h;
-        n = lineN_ + kn * h;
-        // On the datum's ellipsoid, chosen by the line's ProjectPosition.
-        utm_.GridToLatLon(n, e, zone_, lineReference_, &lat, &lon);
-        box->Add(lat, lon);
-        double nz;
-        if (!TerrainAt(lon, lat, &nz))
-            nz = lowest;
-        g.iterations = it + 1;
-        const bool done = std::fabs(nz - z) <= cellSize_;
-        z = nz;
-        if (done)
-            break;
+    // Each sample searches the height where its ray meets the terrain: from
+    // the mean elevation, the terrain under the ray at the height found
+    // last, until two heights agree within a cell. The searches run in
+    // rounds, one step of every sample still searching per round: steps of
+    // one round do not wait for each other, so the processor overlaps them,
+    // and each sample's arithmetic is the same as if it were searched alone.
+    double ke[kSamples], kn[kSamples];
+    int searching[kSamples];
+    int active = 0;
+    for (int i = first; i < last; ++i) {
+        GroundPoint &g = out[i - first];
+        g = GroundPoint();
+        const double t = tanTheta_[i];
+        const double d = t * m_[4] - m_[5];
+        // A ray that does not point below the horizon never meets the ground.
+        if (!(d < -1e-6))
+            continue;
+        ke[i] = (t * m_[2] - m_[3]) / d;
+        kn[i] = (t * m_[0] - m_[1]) / d;
+        g.z = z0_;
+        searching[active++] = i;
     }
-    // The ground point at the height the search settled on.
-    const double h = std::max(lineAlt_ - z, 1.0);
-    e = lineE_ + ke * h;
-    n = lineN_ + kn * h;
-    grid_.GeoToPixel(e, n, &g.column, &g.row);
-    g.z = z;
-    g.lat = lat;
-    g.lon = lon;
-    g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
-    return g;
+    const double lineE = lineE_, lineN = lineN_, lineAlt = lineAlt_, cell = cellSize_;
+    Box b = *box;
+    for (int it = 0; it < kMaxIterations && active > 0; ++it) {
+        int still = 0;
+        for (int k = 0; k < active; ++k) {
+            const int i = searching[k];
+            GroundPoint &g = out[i - first];
+            const double z = g.z;
+            // Terrain above the aircraft would turn the ray round; keep it below.
+            const double h = std::max(lineAlt - z, 1.0);
+            const double e = lineE + ke[i] * h;
+            const double n = lineN + kn[i] * h;
+            // On the datum's ellipsoid, chosen by the line's ProjectPosition.
+            double lat, lon;
+            utm_.GridToLatLon(n, e, zone_, lineReference_, &lat, &lon);
+            b.Add(lat, lon);
+            double nz;
+            if (!TerrainAt(lon, lat, &nz))
+                nz = lowest;
+            g.lat = lat;
+            g.lon = lon;
+            g.z = nz;
+            g.iterations = it + 1;
+            // Kept in the next round unless the heights agree.
+            searching[still] = i;
+            still += std::fabs(nz - z) <= cell ? 0 : 1;
+        }
+        active = still;
+    }
+    *box = b;
+    // Each ground point at the height its search settled on.
+    for (int i = first; i < last; ++i) {
+        GroundPoint &g = out[i - first];
+        if (g.iterations == 0)
+            continue;
+        const double h = std::max(lineAlt - g.z, 1.0);
+        const double e = lineE + ke[i] * h;
+        const double n = lineN + kn[i] * h;
+        grid_.GeoToPixel(e, n, &g.column, &g.row);
+        g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
+    }
 }
 
 CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
 {
     Box box{west_, east_, north_, south_};
-    const GroundPoint g = TraceSample(i, lowestTerrain_, &box);
+    GroundPoint g;
+    TraceSamples(i, i + 1, lowestTerrain_, &box, &g);
     west_ = box.west;
     east_ = box.east;
     north_ = box.north;
@@ -356,31 +383,24 @@ private:
 void CRectifiedStripChart::TraceLine(Helper *helper)
 {
     ground_.resize(kSamples);
-    if (!helper) {
-        for (int i = 0; i < kSamples; ++i)
-            ground_[std::size_t(i)] = ProjectSample(i);
-        return;
-    }
-    // Each half of the line on its own thread, against the lowest terrain
-    // known at the line's start. The box is a minimum and maximum, the same
-    // in any order.
+    // The whole line (or each half of it on its own thread) against the
+    // lowest terrain known at the line's start. The box is a minimum and
+    // maximum, the same in any order.
     const double lowest = lowestTerrain_;
-    const int half = kSamples / 2;
-    Box left{west_, east_, north_, south_}, right = left;
-    auto trace = [this, lowest](int first, int last, Box *box) {
-        for (int i = first; i < last; ++i)
-            ground_[std::size_t(i)] = TraceSample(i, lowest, box);
-    };
-    helper->Start([&] { trace(half, kSamples, &right); });
-    trace(0, half, &left);
-    helper->Wait();
-    west_ = std::min(left.west, right.west);
-    east_ = std::max(left.east, right.east);
-    north_ = std::max(left.north, right.north);
-    south_ = std::min(left.south, right.south);
+    const Box before{west_, east_, north_, south_};
+    Box left = before, right = before;
+    if (helper) {
+        const int half = kSamples / 2;
+        helper->Start([&] { TraceSamples(half, kSamples, lowest, &right, &ground_[half]); });
+        TraceSamples(0, half, lowest, &left, &ground_[0]);
+        helper->Wait();
+    } else {
+        TraceSamples(0, kSamples, lowest, &left, &ground_[0]);
+    }
     // A sample below that terrain changes what later samples fall back to:
-    // then the line is traced again in order (rare: only where the raster
-    // runs out or was extracted anew).
+    // then the line is traced again one sample after the other, as
+    // ProjectSample would (rare: only where the raster runs out or was
+    // extracted anew).
     for (const GroundPoint &g : ground_) {
         if (g.iterations > 0 && g.z < lowest) {
             for (int i = 0; i < kSamples; ++i)
@@ -388,6 +408,10 @@ void CRectifiedStripChart::TraceLine(Helper *helper)
             return;
         }
     }
+    west_ = std::min(left.west, right.west);
+    east_ = std::max(left.east, right.east);
+    north_ = std::max(left.north, right.north);
+    south_ = std::min(left.south, right.south);
 }
 
 void CRectifiedStripChart::SetGrid(double originE, double originN, double cell)

@@ -187,9 +187,10 @@ private:
             north = std::max(north, lat);
         }
     };
-    // ProjectSample without side effects: `lowest` stands in for terrain
-    // the raster does not cover; the positions traced widen *box.
-    GroundPoint TraceSample(int i, double lowest, Box *box) const;
+    // ProjectSample for samples first..last-1 into out[0..], without side
+    // effects: `lowest` stands in for terrain the raster does not cover; the
+    // positions traced widen *box.
+    void TraceSamples(int first, int last, double lowest, Box *box, GroundPoint *out) const;
     // Traces the samples of the line set last into ground_, exactly as
     // ProjectSample one after the other would; with a helper (a second
     // thread) half of them there.
