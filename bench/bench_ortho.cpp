@@ -113,6 +113,7 @@ bool MakeOrtho()
 // Reports per-iteration CPU seconds to the closing lines.
 class TimeReporter : public benchmark::ConsoleReporter {
 public:
+    TimeReporter() : ConsoleReporter(OO_Tabular) {}   // plain text: the closing lines follow
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);

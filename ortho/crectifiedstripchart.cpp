@@ -28,6 +28,18 @@ constexpr double kTan60 = 1.7320508075688772;
 // Sample positions beyond this many cells from the grid are dropped before
 // any integer conversion (a ray nearly parallel to the ground).
 constexpr double kFarCells = 1.0e6;
+// Floor and ceiling of a value well inside the int range, from the
+// truncation: std::floor and std::ceil are library rounding otherwise.
+inline int FloorToInt(double v)
+{
+    const int t = int(v);
+    return double(t) > v ? t - 1 : t;
+}
+inline int CeilToInt(double v)
+{
+    const int t = int(v);
+    return double(t) < v ? t + 1 : t;
+}
 } // namespace
 
 CRectifiedStripChart::CRectifiedStripChart(CDataSource *source)
@@ -187,12 +199,13 @@ bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
         const float c = float((lon - t.left) / t.xdim);
         const float r = float(t.rowsRunDown ? (t.top - lat) / t.ydim : (lat - t.bottom) / t.ydim);
         const double column = double(c) - 0.5, row = double(r) - 0.5;
-        if (!(column >= 0.0 && row >= 0.0))
+        // Both corners inside the raster: floor(v) + 1 < n is v < n - 1.
+        if (!(column >= 0.0 && row >= 0.0 && column < t.columns - 1 && row < t.rows - 1))
             return false;
-        const double c0 = std::floor(column), r0 = std::floor(row);
-        if (!(c0 + 1 < t.columns && r0 + 1 < t.rows))
-            return false;
-        const unsigned char *upperRow = t.data + std::size_t(r0) * t.rowBytes + std::size_t(c0) * 2;
+        // Non-negative: the truncation is the floor.
+        const int ci = int(column), ri = int(row);
+        const double c0 = ci, r0 = ri;
+        const unsigned char *upperRow = t.data + std::size_t(ri) * t.rowBytes + std::size_t(ci) * 2;
         const unsigned char *lowerRow = upperRow + t.rowBytes;
         const bool little = t.little;
         auto sample = [little](const unsigned char *p) {
@@ -436,8 +449,8 @@ bool CRectifiedStripChart::Splat(double x, double y, int i, int a, int b, bool f
     if (cells_.empty() || !(std::fabs(x) < kFarCells && std::fabs(y) < kFarCells))
         return false;
     const double ha = splatA_[i], hb = splatB_[i];
-    const int c0 = int(std::floor(x - hb)), c1 = int(std::ceil(x + hb));
-    const int r0 = int(std::floor(y - ha)), r1 = int(std::ceil(y + ha));
+    const int c0 = FloorToInt(x - hb), c1 = CeilToInt(x + hb);
+    const int r0 = FloorToInt(y - ha), r1 = CeilToInt(y + ha);
     bool placed = false;
     const int firstRow = std::max(r0, 0), lastRow = std::min(r1, ortho::kGridRows - 1);
     const int firstCol = std::max(c0, 0), lastCol = std::min(c1, ortho::kGridColumns - 1);
