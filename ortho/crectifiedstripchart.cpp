@@ -510,6 +510,18 @@ bool CRectifiedStripChart::ForEachLine(bool rewind, const std::function<bool(con
     return !cancel_.load();
 }
 
+bool CRectifiedStripChart::ForEachSurveyedLine(const std::function<bool(const ScanLineRec &)> &fn)
+{
+    for (std::size_t at = 0; at + kHeaderBytes <= headers_.size(); at += kHeaderBytes) {
+        if (cancel_.load())
+            return false;
+        std::memcpy(static_cast<void *>(line_.get()), &headers_[at], kHeaderBytes);
+        if (!fn(*line_))
+            return false;
+    }
+    return !cancel_.load();
+}
+
 // ------------------------------------------------------------------ pipeline
 
 bool CRectifiedStripChart::OpenElevation(const QString &sourcePath)
@@ -552,6 +564,7 @@ bool CRectifiedStripChart::Survey()
 {
     lineCount_ = 0;
     stats_.Reset();
+    headers_.clear();
     double sumTrack = 0.0, sumAlt = 0.0, sumLon = 0.0;
     const bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
         if (lineCount_ == 0) {
@@ -562,6 +575,8 @@ bool CRectifiedStripChart::Survey()
             alaska_ = InAlaska(firstLat_, firstLon_);
         }
         stats_.AddLine(rec);
+        const auto *header = reinterpret_cast<const unsigned char *>(&rec);
+        headers_.insert(headers_.end(), header, header + kHeaderBytes);
         double track = rec.track * 0.01;
         if (track - refTrack_ > 180.0)
             track -= 360.0;
@@ -610,7 +625,7 @@ bool CRectifiedStripChart::ExtentPasses()
     // Pass 1: the swath's ends in the initial grid.
     double minCol = 1e300, maxCol = -1e300, maxRow = -1e300;
     int done = 0;
-    bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+    bool ok = ForEachSurveyedLine([&](const ScanLineRec &rec) {
         SetLineAttitude(rec);
         for (int i : {0, kSamples - 1}) {
             const GroundPoint g = ProjectSample(i);
@@ -652,7 +667,7 @@ bool CRectifiedStripChart::ExtentPasses()
     // Pass 2: the row the run starts at in the new grid.
     maxRow = -1e300;
     done = 0;
-    ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+    ok = ForEachSurveyedLine([&](const ScanLineRec &rec) {
         SetLineAttitude(rec);
         for (int i : {0, kSamples - 1}) {
             const GroundPoint g = ProjectSample(i);

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -154,6 +155,12 @@ public:
 
 private:
     bool ForEachLine(bool rewind, const std::function<bool(const ScanLineRec &)> &fn);
+    // The lines of the survey again from headers_, without reading the log:
+    // only the part of each record before its samples (time, position,
+    // attitude) is the line's.
+    bool ForEachSurveyedLine(const std::function<bool(const ScanLineRec &)> &fn);
+    static constexpr std::size_t kHeaderBytes = offsetof(ScanLineRec, chanA);
+    std::vector<unsigned char> headers_;
     bool OpenElevation(const QString &sourcePath);
     bool OpenProducts();
     bool Survey();
