@@ -190,35 +190,38 @@ void CRectifiedStripChart::ViewTerrain()
     terrain_.little = (e.GetByteOrder() == (hostLittle ? 1 : 0)) == hostLittle;
 }
 
+// The usual raster, read without calls: the pixel position exactly as
+// CBil::GeoToPixel gives it (single precision), then as TerrainAt below.
+inline bool CRectifiedStripChart::TerrainView::At(double lon, double lat, double *z) const
+{
+    const float c = float((lon - left) / xdim);
+    const float r = float(rowsRunDown ? (top - lat) / ydim : (lat - bottom) / ydim);
+    const double column = double(c) - 0.5, row = double(r) - 0.5;
+    // Both corners inside the raster: floor(v) + 1 < n is v < n - 1.
+    if (!(column >= 0.0 && row >= 0.0 && column < columns - 1 && row < rows - 1))
+        return false;
+    // Non-negative: the truncation is the floor.
+    const int ci = int(column), ri = int(row);
+    const double c0 = ci, r0 = ri;
+    const unsigned char *upperRow = data + std::size_t(ri) * rowBytes + std::size_t(ci) * 2;
+    const unsigned char *lowerRow = upperRow + rowBytes;
+    const bool isLittle = little;
+    auto sample = [isLittle](const unsigned char *p) {
+        return double(isLittle ? qFromLittleEndian<qint16>(p) : qFromBigEndian<qint16>(p));
+    };
+    const double s00 = sample(upperRow), s10 = sample(upperRow + 2);
+    const double s01 = sample(lowerRow), s11 = sample(lowerRow + 2);
+    const double fx = column - c0, fy = row - r0;
+    const double upper = s00 + (s10 - s00) * fx;
+    const double lower = s01 + (s11 - s01) * fx;
+    *z = upper + (lower - upper) * fy;
+    return true;
+}
+
 bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
 {
-    const TerrainView &t = terrain_;
-    if (t.data) {
-        // The usual raster, read without calls: the pixel position exactly
-        // as CBil::GeoToPixel gives it (single precision), then as below.
-        const float c = float((lon - t.left) / t.xdim);
-        const float r = float(t.rowsRunDown ? (t.top - lat) / t.ydim : (lat - t.bottom) / t.ydim);
-        const double column = double(c) - 0.5, row = double(r) - 0.5;
-        // Both corners inside the raster: floor(v) + 1 < n is v < n - 1.
-        if (!(column >= 0.0 && row >= 0.0 && column < t.columns - 1 && row < t.rows - 1))
-            return false;
-        // Non-negative: the truncation is the floor.
-        const int ci = int(column), ri = int(row);
-        const double c0 = ci, r0 = ri;
-        const unsigned char *upperRow = t.data + std::size_t(ri) * t.rowBytes + std::size_t(ci) * 2;
-        const unsigned char *lowerRow = upperRow + t.rowBytes;
-        const bool little = t.little;
-        auto sample = [little](const unsigned char *p) {
-            return double(little ? qFromLittleEndian<qint16>(p) : qFromBigEndian<qint16>(p));
-        };
-        const double s00 = sample(upperRow), s10 = sample(upperRow + 2);
-        const double s01 = sample(lowerRow), s11 = sample(lowerRow + 2);
-        const double fx = column - c0, fy = row - r0;
-        const double upper = s00 + (s10 - s00) * fx;
-        const double lower = s01 + (s11 - s01) * fx;
-        *z = upper + (lower - upper) * fy;
-        return true;
-    }
+    if (terrain_.data)
+        return terrain_.At(lon, lat, z);
     // Bilinear between cell centres: the raster's cell (c, r) is centred at
     // pixel position (c + 0.5, r + 0.5).
     double column, row;
@@ -266,7 +269,7 @@ void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box 
     // rounds, one step of every sample still searching per round: steps of
     // one round do not wait for each other, so the processor overlaps them,
     // and each sample's arithmetic is the same as if it were searched alone.
-    double ke[kSamples], kn[kSamples];
+    double ke[kSamples], kn[kSamples], lat[kSamples], lon[kSamples];
     int searching[kSamples];
     int active = 0;
     for (int i = first; i < last; ++i) {
@@ -283,26 +286,31 @@ void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box 
         searching[active++] = i;
     }
     const double lineE = lineE_, lineN = lineN_, lineAlt = lineAlt_, cell = cellSize_;
+    const TerrainView &view = terrain_;
     Box b = *box;
     for (int it = 0; it < kMaxIterations && active > 0; ++it) {
+        // Where each ray is at its present height ...
+        for (int k = 0; k < active; ++k) {
+            const int i = searching[k];
+            // Terrain above the aircraft would turn the ray round; keep it below.
+            const double h = std::max(lineAlt - out[i - first].z, 1.0);
+            const double e = lineE + ke[i] * h;
+            const double n = lineN + kn[i] * h;
+            // On the datum's ellipsoid, chosen by the line's ProjectPosition.
+            utm_.GridToLatLon(n, e, zone_, lineReference_, &lat[i], &lon[i]);
+        }
+        // ... and the terrain there.
         int still = 0;
         for (int k = 0; k < active; ++k) {
             const int i = searching[k];
             GroundPoint &g = out[i - first];
-            const double z = g.z;
-            // Terrain above the aircraft would turn the ray round; keep it below.
-            const double h = std::max(lineAlt - z, 1.0);
-            const double e = lineE + ke[i] * h;
-            const double n = lineN + kn[i] * h;
-            // On the datum's ellipsoid, chosen by the line's ProjectPosition.
-            double lat, lon;
-            utm_.GridToLatLon(n, e, zone_, lineReference_, &lat, &lon);
-            b.Add(lat, lon);
+            b.Add(lat[i], lon[i]);
             double nz;
-            if (!TerrainAt(lon, lat, &nz))
+            if (!(view.data ? view.At(lon[i], lat[i], &nz) : TerrainAt(lon[i], lat[i], &nz)))
                 nz = lowest;
-            g.lat = lat;
-            g.lon = lon;
+            const double z = g.z;
+            g.lat = lat[i];
+            g.lon = lon[i];
             g.z = nz;
             g.iterations = it + 1;
             // Kept in the next round unless the heights agree.

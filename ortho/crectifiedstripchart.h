@@ -180,6 +180,7 @@ private:
         int columns = 0, rows = 0;
         double left = 0, top = 0, bottom = 0, xdim = 1, ydim = 1;
         bool rowsRunDown = false, little = true;
+        bool At(double lon, double lat, double *z) const;   // TerrainAt when data is set
     };
     TerrainView terrain_;
     void ViewTerrain();   // after the raster is opened anew
