@@ -13,9 +13,11 @@
 #include <QSettings>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,6 +32,14 @@ constexpr int kFirstDataColumn = 33;
 constexpr int kLastDataColumn = 1632;
 // Largest picture side a JPEG can hold.
 constexpr double kMaxSide = 65500.0;
+
+// Within this fraction of a picture pixel of a pixel edge (the float pixel
+// positions step by at most 0.004 in a picture of the largest size).
+bool nearEdge(double u)
+{
+    const double f = u + 0.5 - std::floor(u + 0.5);
+    return f < 0.01 || f > 0.99;
+}
 
 // What the mosaic needs from a palette ortho image.
 struct OrthoHeader {
@@ -433,25 +443,69 @@ void CMosaic::AddHeatPoint(const firepoints::RunRecord &run, const firepoints::F
 {
     if (!shp_ || !dbf_)
         return;
-    const int shape = heatPoints_;
-    AddHeatPoint(p.lat, p.lon, run.pass);
-    if (heatPoints_ == shape)
+    double x = p.lon, y = p.lat;
+    SHPObject *obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
+    if (!obj)
         return;
-    DBFWriteDoubleAttribute(dbf_, shape, 1, p.wgsLat);
-    DBFWriteDoubleAttribute(dbf_, shape, 2, p.wgsLon);
-    if (p.timeMs) {
-        DBFWriteStringAttribute(dbf_, shape, 3, firepoints::AcquisitionDate(p.timeMs).toLatin1().constData());
-        DBFWriteStringAttribute(dbf_, shape, 4, firepoints::AcquisitionTime(p.timeMs).toLatin1().constData());
+    const int shape = SHPWriteObject(shp_, -1, obj);
+    SHPDestroyObject(obj);
+    if (shape < 0)
+        return;
+    // The whole attribute record at once, each field as the attribute
+    // writers of the library would put it: text left-aligned, numbers
+    // right-aligned in fixed point, and what does not fit cut at the
+    // field's width.
+    const QString &pass = run.pass.isEmpty() ? passName_ : run.pass;
+    if (!recordTextsSet_ || pass != recordPass_ || run.platform != recordPlatform_ || run.version != recordVersion_) {
+        recordTextsSet_ = true;
+        recordPass_ = pass;
+        recordPlatform_ = run.platform;
+        recordVersion_ = run.version;
+        runPass_ = pass.toLatin1().toStdString();
+        runPlatform_ = run.platform.toUtf8().left(24).toStdString();
+        runVersion_ = run.version.toUtf8().left(24).toStdString();
     }
-    if (!run.fieldsKnown)
-        return;
-    DBFWriteDoubleAttribute(dbf_, shape, 5, double(p.line));
-    DBFWriteIntegerAttribute(dbf_, shape, 6, p.sample);
-    DBFWriteIntegerAttribute(dbf_, shape, 7, p.a);
-    DBFWriteIntegerAttribute(dbf_, shape, 8, p.b);
-    DBFWriteDoubleAttribute(dbf_, shape, 9, run.cellM);
-    DBFWriteStringAttribute(dbf_, shape, 10, run.platform.toUtf8().left(24).constData());
-    DBFWriteStringAttribute(dbf_, shape, 11, run.version.toUtf8().left(24).constData());
+    record_.assign(std::size_t(dbf_->nRecordLength), ' ');
+    auto put = [&](int field, const char *text, std::size_t length, bool number) {
+        if (field >= dbf_->nFields)
+            return;
+        const std::size_t width = std::size_t(dbf_->panFieldSize[field]);
+        char *at = record_.data() + dbf_->panFieldOffset[field];
+        if (length > width)
+            length = width;
+        else if (number)
+            at += width - length;
+        std::memcpy(at, text, length);
+    };
+    auto putText = [&](int field, const std::string &text) { put(field, text.data(), text.size(), false); };
+    char buf[64];
+    auto putNumber = [&](int field, double value, int decimals) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+        put(field, buf, std::size_t(r.ptr - buf), true);
+    };
+    auto putInteger = [&](int field, std::int64_t value) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, value);
+        put(field, buf, std::size_t(r.ptr - buf), true);
+    };
+    putText(0, runPass_);
+    putNumber(1, p.wgsLat, 7);
+    putNumber(2, p.wgsLon, 7);
+    if (p.timeMs) {
+        acquisition_.Set(p.timeMs);
+        put(3, acquisition_.Date(), std::strlen(acquisition_.Date()), false);
+        put(4, acquisition_.Time(), std::strlen(acquisition_.Time()), false);
+    }
+    if (run.fieldsKnown) {
+        putInteger(5, p.line);
+        putInteger(6, p.sample);
+        putInteger(7, p.a);
+        putInteger(8, p.b);
+        putNumber(9, run.cellM, 2);
+        putText(10, runPlatform_);
+        putText(11, runVersion_);
+    }
+    if (DBFWriteTuple(dbf_, shape, record_.data()))
+        ++heatPoints_;
 }
 
 void CMosaic::BuildMosaic()
@@ -573,6 +627,21 @@ void CMosaic::BuildMosaic()
     // the Alaska grids when they are on NAD27.
     std::unique_ptr<CNadcon> nadcon;
     std::vector<uchar> row(kRowBytes);
+    // The picture's grid is north-up: its pixel position is CBil's
+    // GeoToPixel without the rotation, worked out here for every ortho
+    // pixel (the same arithmetic, the same floats).
+    const BilHeader &gh = grid.Header();
+    const bool northUp = gh.rotation == 0.0;
+    auto toPixel = [&](double x, double y, double *u, double *v) {
+        if (!northUp) {
+            grid.GeoToPixel(x, y, u, v);
+            return;
+        }
+        *u = float((x - gh.left) / gh.xdim);
+        *v = float(gh.rowsRunDown ? (gh.top - y) / gh.ydim : (y - gh.bottom) / gh.ydim);
+    };
+    uchar *const bits = image.bits();
+    const qsizetype bytesPerLine = image.bytesPerLine();
     for (int input = 0; input < inputs_.size(); ++input) {
         const QString &in = inputs_[input];
         firepoints::RunRecord &run = runs_[size_t(input)];
@@ -606,21 +675,36 @@ void CMosaic::BuildMosaic()
             int c1 = kLastDataColumn;
             while (c1 > c0 && !isData(c1))
                 --c1;
+            const double rowY = double(k + 1);
+            auto reprojectExact = [&](int c, double *x, double *y) {
+                h.model(c, rowY, x, y);
+                double lat, lon, n, e;
+                std::int32_t zone;
+                converter_.SetCentralMeridian(inputMeridian);
+                converter_.UtmToLatLon(*y, *x, 0, &lat, &lon, reprojectDatum);
+                converter_.SetCentralMeridian(int(m));
+                converter_.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
+                *x = e;
+                *y = n;
+            };
+            if (reproject)
+                reprojectRow(c0, c1, reprojectExact);
             for (int c = c0; c <= c1; ++c) {
                 double x, y;
-                h.model(c, double(k + 1), &x, &y);
                 if (reproject) {
-                    double lat, lon, n, e;
-                    std::int32_t zone;
-                    converter_.SetCentralMeridian(inputMeridian);
-                    converter_.UtmToLatLon(y, x, 0, &lat, &lon, reprojectDatum);
-                    converter_.SetCentralMeridian(int(m));
-                    converter_.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
-                    x = e;
-                    y = n;
+                    x = rowX_[size_t(c)];
+                    y = rowY_[size_t(c)];
+                } else {
+                    h.model(c, rowY, &x, &y);
                 }
                 double u, v;
-                grid.GeoToPixel(x, y, &u, &v);
+                toPixel(x, y, &u, &v);
+                // An interpolated position decides the pixel only when it is
+                // clear of the pixel's edges by far more than it can be off.
+                if (reproject && rowInterpolated_[size_t(c)] && (nearEdge(u) || nearEdge(v))) {
+                    reprojectExact(c, &x, &y);
+                    toPixel(x, y, &u, &v);
+                }
                 const double pu = std::trunc(u + 0.5), pv = std::trunc(v + 0.5);
                 if (!(pu >= 0 && pv >= 0 && pu < cols && pv < rows))
                     continue;
@@ -642,7 +726,7 @@ void CMosaic::BuildMosaic()
                     run.pixels.push_back(p);
                     AddHeatPoint(run, p);
                 }
-                uchar *px = image.scanLine(int(pv)) + 3 * int(pu);
+                uchar *px = bits + bytesPerLine * qsizetype(pv) + 3 * int(pu);
                 // Fire always shows, also where an earlier pass painted
                 // white (its coldest values); greys never change a pixel
                 // whose red is full (fire or white).
@@ -682,6 +766,45 @@ void CMosaic::BuildMosaic()
     if (!CloseHeatFiles()) {
         saved_ = false;
         error_ = QStringLiteral("cannot write the heat point files beside %1").arg(outputPath_);
+    }
+}
+
+void CMosaic::reprojectRow(int c0, int c1, const std::function<void(int, double *, double *)> &exact)
+{
+    // Across a few ortho cells the change of meridian is as good as
+    // straight: the positions between exactly reprojected ones are
+    // interpolated, where the exact middle of the stretch shows they may be
+    // (within a millimetre).
+    constexpr int kStep = 16;
+    constexpr double kTolerance = 1e-3;
+    rowX_.resize(kRowBytes);
+    rowY_.resize(kRowBytes);
+    rowInterpolated_.assign(kRowBytes, 0);
+    exact(c0, &rowX_[size_t(c0)], &rowY_[size_t(c0)]);
+    for (int a = c0; a < c1;) {
+        const int b = std::min(a + kStep, c1);
+        exact(b, &rowX_[size_t(b)], &rowY_[size_t(b)]);
+        const double xa = rowX_[size_t(a)], ya = rowY_[size_t(a)];
+        const double xb = rowX_[size_t(b)], yb = rowY_[size_t(b)];
+        bool straight = b - a > 1;
+        if (straight) {
+            const int mid = (a + b) / 2;
+            double xm, ym;
+            exact(mid, &xm, &ym);
+            const double t = double(mid - a) / double(b - a);
+            straight = std::fabs(xa + (xb - xa) * t - xm) < kTolerance && std::fabs(ya + (yb - ya) * t - ym) < kTolerance;
+        }
+        for (int c = a + 1; c < b; ++c) {
+            if (straight) {
+                const double t = double(c - a) / double(b - a);
+                rowX_[size_t(c)] = xa + (xb - xa) * t;
+                rowY_[size_t(c)] = ya + (yb - ya) * t;
+                rowInterpolated_[size_t(c)] = 1;
+            } else {
+                exact(c, &rowX_[size_t(c)], &rowY_[size_t(c)]);
+            }
+        }
+        a = b;
     }
 }
 

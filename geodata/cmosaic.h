@@ -30,6 +30,10 @@
 
 #include <shapefil.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 class CBil;
 
 class CMosaic {
@@ -97,4 +101,17 @@ private:
     QString pointsBase_, clustersBase_, pointsError_;
     int clusterCount_ = 0;
     bool heatWritten_ = false;
+
+    // The positions of one ortho row on the picture's meridian, from
+    // columns c0 to c1: exact ones, and interpolated ones (flagged).
+    void reprojectRow(int c0, int c1, const std::function<void(int column, double *x, double *y)> &exact);
+    std::vector<double> rowX_, rowY_;
+    std::vector<char> rowInterpolated_;
+
+    // The heat point record being made, and the texts of its run.
+    std::string record_;
+    bool recordTextsSet_ = false;
+    QString recordPass_, recordPlatform_, recordVersion_;
+    std::string runPass_, runPlatform_, runVersion_;
+    firepoints::AcquisitionText acquisition_;
 };

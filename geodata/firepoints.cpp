@@ -1,12 +1,14 @@
 #include "geodata/firepoints.h"
 
 #include "geodata/georefsidecar.h"
+#include "platform/wholefile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <numeric>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -33,61 +36,6 @@ std::string oneLine(const QString &s)
 
 QString isoUtc(const QDateTime &t) { return t.isValid() ? t.toUTC().toString(Qt::ISODateWithMs) : QString(); }
 
-// A table of points: WGS 84 position and text cells, numeric columns
-// written as numbers where the format has types.
-struct Table {
-    std::vector<const char *> names;
-    std::vector<bool> numeric;
-    std::vector<double> lon, lat;
-    std::vector<std::string> cells;   // row-major, names.size() per row
-};
-
-std::string jsonString(const std::string &s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
-}
-
-std::string xmlText(const std::string &s)
-{
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string csvCell(const std::string &s)
-{
-    if (s.find_first_of(",\"\n") == std::string::npos)
-        return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + '"';
-}
-
 bool save(const QString &path, const std::string &text, QString *error)
 {
     QSaveFile f(path);
@@ -100,73 +48,173 @@ bool save(const QString &path, const std::string &text, QString *error)
     return true;
 }
 
+// A table of points, written row by row straight into the three files:
+// WGS 84 position and text cells, numeric columns written as numbers where
+// the format has types. A row's cells point into texts that stay put
+// while the row is written (the run's own texts, or a row's scratch).
+struct Columns {
+    std::vector<const char *> names;
+    std::vector<bool> numeric;
+};
+struct Row {
+    double lon = 0, lat = 0;
+    std::string_view cells[16];
+    char scratch[512];
+    std::size_t used = 0;
+
+    std::string_view keep(const std::string &text)
+    {
+        if (used + text.size() > sizeof scratch)
+            return {};
+        std::memcpy(scratch + used, text.data(), text.size());
+        const std::string_view v(scratch + used, text.size());
+        used += text.size();
+        return v;
+    }
+    template <class T> std::string_view integer(T value)
+    {
+        const auto r = std::to_chars(scratch + used, scratch + sizeof scratch, value);
+        const std::string_view v(scratch + used, std::size_t(r.ptr - (scratch + used)));
+        used = std::size_t(r.ptr - scratch);
+        return v;
+    }
+};
+
+void appendJsonString(std::string &out, std::string_view s)
+{
+    out += '"';
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void appendXml(std::string &out, std::string_view s)
+{
+    if (s.find_first_of("&<>\"") == std::string_view::npos) {
+        out += s;
+        return;
+    }
+    for (char c : s) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+}
+
+void appendCsv(std::string &out, std::string_view s)
+{
+    if (s.find_first_of(",\"\n") == std::string_view::npos) {
+        out += s;
+        return;
+    }
+    out += '"';
+    for (char c : s) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
 std::string number(double v, int decimals);
 
-bool writeTable(const QString &base, const Table &t, const char *title, QString *error)
+// fill(r, row) sets the position and cells of row r.
+template <class Fill>
+bool writeTable(const QString &base, const Columns &t, std::size_t rows, const Fill &fill, const char *title,
+                QString *error)
 {
     const size_t cols = t.names.size();
-    const size_t rows = t.lon.size();
-
-    std::string json;
-    json.reserve(rows * 320 + 256);
+    cindrel::WholeFileWriter jsonFile(base + QStringLiteral(".geojson")), kmlFile(base + QStringLiteral(".kml")),
+        csvFile(base + QStringLiteral(".csv"));
+    std::string &json = jsonFile.Text(), &kml = kmlFile.Text(), &csv = csvFile.Text();
     json += "{\"type\":\"FeatureCollection\",\"name\":";
-    json += jsonString(title);
+    appendJsonString(json, title);
     json += ",\"features\":[";
-    std::string kml;
-    kml.reserve(rows * 600 + 1024);
     kml += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n";
-    kml += "<name>" + xmlText(title) + "</name>\n<Schema name=\"fire\" id=\"fire\">\n";
+    kml += "<name>";
+    appendXml(kml, title);
+    kml += "</name>\n<Schema name=\"fire\" id=\"fire\">\n";
     for (size_t c = 0; c < cols; ++c) {
         kml += "<SimpleField name=\"";
         kml += t.names[c];
         kml += t.numeric[c] ? "\" type=\"double\"/>\n" : "\" type=\"string\"/>\n";
     }
     kml += "</Schema>\n<Style id=\"fire\"><IconStyle><color>ff0000ff</color><scale>0.6</scale></IconStyle></Style>\n";
-    std::string csv;
-    csv.reserve(rows * 120 + 256);
     for (size_t c = 0; c < cols; ++c) {
         csv += c ? "," : "";
         csv += t.names[c];
     }
     csv += '\n';
 
+    Row row;
     for (size_t r = 0; r < rows; ++r) {
-        const std::string *row = &t.cells[r * cols];
-        const std::string coord = number(t.lon[r], 7) + ',' + number(t.lat[r], 7);
+        row.used = 0;
+        fill(r, row);
+        const std::string lon = number(row.lon, 7), lat = number(row.lat, 7);
         json += r ? ",\n" : "\n";
         json += "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":[";
-        json += coord;
+        json += lon;
+        json += ',';
+        json += lat;
         json += "]},\"properties\":{";
         kml += "<Placemark><styleUrl>#fire</styleUrl><ExtendedData><SchemaData schemaUrl=\"#fire\">";
         for (size_t c = 0; c < cols; ++c) {
+            const std::string_view cell = row.cells[c];
             json += c ? ",\"" : "\"";
             json += t.names[c];
             json += "\":";
-            if (row[c].empty())
+            if (cell.empty())
                 json += "null";
+            else if (t.numeric[c])
+                json += cell;
             else
-                json += t.numeric[c] ? row[c] : jsonString(row[c]);
-            if (!row[c].empty()) {
+                appendJsonString(json, cell);
+            if (!cell.empty()) {
                 kml += "<SimpleData name=\"";
                 kml += t.names[c];
                 kml += "\">";
-                kml += xmlText(row[c]);
+                appendXml(kml, cell);
                 kml += "</SimpleData>";
             }
             csv += c ? "," : "";
-            csv += csvCell(row[c]);
+            appendCsv(csv, cell);
         }
         csv += '\n';
         json += "}}";
         kml += "</SchemaData></ExtendedData><Point><coordinates>";
-        kml += coord;
+        kml += lon;
+        kml += ',';
+        kml += lat;
         kml += "</coordinates></Point></Placemark>\n";
+        jsonFile.Drain();
+        kmlFile.Drain();
+        csvFile.Drain();
     }
     json += "\n]}\n";
     kml += "</Document>\n</kml>\n";
-    return save(base + QStringLiteral(".geojson"), json, error) && save(base + QStringLiteral(".kml"), kml, error)
-           && save(base + QStringLiteral(".csv"), csv, error)
-           && georef::WriteShapefilePrj(base, georef::GeographicWkt(georef::kWgs84));
+    const std::pair<cindrel::WholeFileWriter *, const char *> files[] = {
+        {&jsonFile, ".geojson"}, {&kmlFile, ".kml"}, {&csvFile, ".csv"}};
+    for (const auto &f : files)
+        if (!f.first->Commit()) {
+            if (error)
+                *error = QStringLiteral("cannot write %1").arg(base + QLatin1String(f.second));
+            return false;
+        }
+    return georef::WriteShapefilePrj(base, georef::GeographicWkt(georef::kWgs84));
 }
 
 // Fixed-point text of a value, without printf (hundreds of thousands of
@@ -217,29 +265,33 @@ struct UnionFind {
     }
 };
 
-// The points of a line share its time: the text last made is kept.
-QString utcText(qint64 timeMs, const QString &format, qint64 &last, QString &text)
-{
-    if (timeMs != last) {
-        last = timeMs;
-        text = timeMs ? QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC).toString(format) : QString();
-    }
-    return text;
-}
 } // namespace
 
-QString AcquisitionDate(qint64 timeMs)
+void AcquisitionText::Set(qint64 timeMs)
 {
-    thread_local qint64 last = 0;
-    thread_local QString text;
-    return utcText(timeMs, QStringLiteral("yyyy-MM-dd"), last, text);
-}
-
-QString AcquisitionTime(qint64 timeMs)
-{
-    thread_local qint64 last = 0;
-    thread_local QString text;
-    return utcText(timeMs, QStringLiteral("HH:mm:ss"), last, text);
+    if (timeMs == timeMs_ && (timeMs == 0 || date_[0]))
+        return;
+    timeMs_ = timeMs;
+    date_[0] = time_[0] = '\0';
+    if (timeMs == 0)
+        return;
+    // Days since 1970 to the civil date (proleptic Gregorian), as the
+    // calendar's own conversion gives for the years of flight logs.
+    const qint64 days = timeMs / 86400000, msOfDay = timeMs % 86400000;
+    const qint64 z = days + 719468, era = z / 146097, doe = z - era * 146097;
+    const qint64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const qint64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+    const int day = int(doy - (153 * mp + 2) / 5 + 1), month = int(mp < 10 ? mp + 3 : mp - 9);
+    const qint64 year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    if (timeMs < 0 || year > 9999) {
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(timeMs, Qt::UTC);
+        qstrncpy(date_, t.toString(QStringLiteral("yyyy-MM-dd")).toLatin1().constData(), sizeof date_);
+        qstrncpy(time_, t.toString(QStringLiteral("HH:mm:ss")).toLatin1().constData(), sizeof time_);
+        return;
+    }
+    const int seconds = int(msOfDay / 1000);
+    std::snprintf(date_, sizeof date_, "%04d-%02d-%02d", int(year), month, day);
+    std::snprintf(time_, sizeof time_, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
 }
 
 QString RunFileName(const QString &runBasePath) { return runBasePath + QStringLiteral("_firepixels.txt"); }
@@ -332,25 +384,29 @@ bool ReadRun(const QString &path, RunRecord *run, QString *error)
             p = e + 1;
             continue;
         }
-        const std::string line(p, e);
-        p = e < end ? e + 1 : end;
         FirePixel px;
         double v[4];
         long long n[5];
-        const char *q = line.c_str();
+        // Fields separated by blanks, read in place.
+        const char *q = p;
         bool ok = true;
+        auto skip = [&]() {
+            while (q < e && (*q == ' ' || *q == '\t' || *q == '\r'))
+                ++q;
+        };
         for (double &d : v) {
-            char *after = nullptr;
-            d = std::strtod(q, &after);
-            ok = ok && after != q && std::isfinite(d);
-            q = after;
+            skip();
+            const auto r = std::from_chars(q, e, d);
+            ok = ok && r.ec == std::errc() && std::isfinite(d);
+            q = r.ec == std::errc() ? r.ptr : e;
         }
         for (long long &k : n) {
-            char *after = nullptr;
-            k = std::strtoll(q, &after, 10);
-            ok = ok && after != q;
-            q = after;
+            skip();
+            const auto r = std::from_chars(q, e, k);
+            ok = ok && r.ec == std::errc();
+            q = r.ec == std::errc() ? r.ptr : e;
         }
+        p = e < end ? e + 1 : end;
         if (!ok || std::llabs(n[2]) > 100000 || std::llabs(n[3]) > INT_MAX || std::llabs(n[4]) > INT_MAX)
             return fail(QStringLiteral("damaged point %1").arg(run->pixels.size() + 1));
         px.lat = v[0];
@@ -491,58 +547,75 @@ QString ClustersBase(const QString &folder, const QString &mission)
 
 bool WritePointFiles(const QString &base, const std::vector<RunRecord> &runs, QString *error)
 {
-    Table t;
+    Columns t;
     t.names = {"latitude", "longitude", "acq_date", "acq_time", "pass", "line", "sample",
                "chan_a",   "chan_b",    "cell_m",   "platform", "version"};
     t.numeric = {true, true, false, false, false, true, true, true, true, true, false, false};
-    size_t n = 0;
-    for (const RunRecord &r : runs)
-        n += r.pixels.size();
-    t.lon.reserve(n);
-    t.lat.reserve(n);
-    t.cells.reserve(n * t.names.size());
+    // Rows in run order; the texts of a run made once.
+    struct RunTexts {
+        std::string pass, platform, version, cell;
+        std::size_t end;   // rows up to this one belong to the run
+    };
+    std::vector<RunTexts> texts;
+    std::size_t n = 0;
     for (const RunRecord &r : runs) {
-        const std::string pass = r.pass.toStdString(), platform = r.platform.toStdString(),
-                          version = r.version.toStdString(), cell = r.cellM > 0 ? number(r.cellM, 2) : std::string();
-        for (const FirePixel &p : r.pixels) {
-            t.lon.push_back(p.wgsLon);
-            t.lat.push_back(p.wgsLat);
-            t.cells.push_back(number(p.wgsLat, 7));
-            t.cells.push_back(number(p.wgsLon, 7));
-            t.cells.push_back(AcquisitionDate(p.timeMs).toStdString());
-            t.cells.push_back(AcquisitionTime(p.timeMs).toStdString());
-            t.cells.push_back(pass);
-            const bool known = r.fieldsKnown;
-            t.cells.push_back(known && p.line >= 0 ? std::to_string(p.line) : std::string());
-            t.cells.push_back(known && p.sample >= 0 ? std::to_string(p.sample) : std::string());
-            t.cells.push_back(known ? std::to_string(p.a) : std::string());
-            t.cells.push_back(known ? std::to_string(p.b) : std::string());
-            t.cells.push_back(cell);
-            t.cells.push_back(platform);
-            t.cells.push_back(version);
-        }
+        n += r.pixels.size();
+        texts.push_back({r.pass.toStdString(), r.platform.toStdString(), r.version.toStdString(),
+                         r.cellM > 0 ? number(r.cellM, 2) : std::string(), n});
     }
-    return writeTable(base, t, "fire points", error);
+    std::size_t run = 0, first = 0;
+    AcquisitionText when;
+    const auto fill = [&](std::size_t i, Row &row) {
+        while (i >= texts[run].end)
+            first = texts[run++].end;
+        const RunRecord &r = runs[run];
+        const RunTexts &rt = texts[run];
+        const FirePixel &p = r.pixels[i - first];
+        row.lon = p.wgsLon;
+        row.lat = p.wgsLat;
+        when.Set(p.timeMs);
+        std::string_view *cell = row.cells;
+        cell[0] = row.keep(number(p.wgsLat, 7));
+        cell[1] = row.keep(number(p.wgsLon, 7));
+        cell[2] = when.Date();
+        cell[3] = when.Time();
+        cell[4] = rt.pass;
+        const bool known = r.fieldsKnown;
+        cell[5] = known && p.line >= 0 ? row.integer(p.line) : std::string_view();
+        cell[6] = known && p.sample >= 0 ? row.integer(p.sample) : std::string_view();
+        cell[7] = known ? row.integer(p.a) : std::string_view();
+        cell[8] = known ? row.integer(p.b) : std::string_view();
+        cell[9] = rt.cell;
+        cell[10] = rt.platform;
+        cell[11] = rt.version;
+    };
+    return writeTable(base, t, n, fill, "fire points", error);
 }
 
 bool WriteClusterFiles(const QString &base, const std::vector<Cluster> &clusters, QString *error)
 {
-    Table t;
+    Columns t;
     t.names = {"latitude", "longitude", "pixels", "area_m2", "first_date", "first_time", "first_pass", "passes"};
     t.numeric = {true, true, true, true, false, false, false, true};
-    for (const Cluster &c : clusters) {
-        t.lon.push_back(c.wgsLon);
-        t.lat.push_back(c.wgsLat);
-        t.cells.push_back(number(c.wgsLat, 7));
-        t.cells.push_back(number(c.wgsLon, 7));
-        t.cells.push_back(std::to_string(c.pixels));
-        t.cells.push_back(number(c.areaM2, 1));
-        t.cells.push_back(AcquisitionDate(c.firstSeenMs).toStdString());
-        t.cells.push_back(AcquisitionTime(c.firstSeenMs).toStdString());
-        t.cells.push_back(c.firstPass.toStdString());
-        t.cells.push_back(std::to_string(c.passes));
-    }
-    return writeTable(base, t, "fire clusters", error);
+    std::string pass;
+    AcquisitionText when;
+    const auto fill = [&](std::size_t i, Row &row) {
+        const Cluster &c = clusters[i];
+        row.lon = c.wgsLon;
+        row.lat = c.wgsLat;
+        when.Set(c.firstSeenMs);
+        pass = c.firstPass.toStdString();
+        std::string_view *cell = row.cells;
+        cell[0] = row.keep(number(c.wgsLat, 7));
+        cell[1] = row.keep(number(c.wgsLon, 7));
+        cell[2] = row.integer(c.pixels);
+        cell[3] = row.keep(number(c.areaM2, 1));
+        cell[4] = when.Date();
+        cell[5] = when.Time();
+        cell[6] = pass;
+        cell[7] = row.integer(c.passes);
+    };
+    return writeTable(base, t, clusters.size(), fill, "fire clusters", error);
 }
 
 void RemoveFiles(const QString &base)

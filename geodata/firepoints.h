@@ -79,7 +79,17 @@ bool WriteClusterFiles(const QString &base, const std::vector<Cluster> &clusters
 void RemoveFiles(const QString &base);
 
 // "yyyy-MM-dd" and "HH:mm:ss" (UTC) of a scan time; empty when unknown.
-QString AcquisitionDate(qint64 timeMs);
-QString AcquisitionTime(qint64 timeMs);
+// The points of a line share their time: the texts last made are kept.
+class AcquisitionText {
+public:
+    void Set(qint64 timeMs);
+    const char *Date() const { return date_; }
+    const char *Time() const { return time_; }
+
+private:
+    qint64 timeMs_ = 0;
+    char date_[40] = {};
+    char time_[40] = {};
+};
 
 } // namespace firepoints

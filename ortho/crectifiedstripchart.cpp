@@ -28,6 +28,18 @@ constexpr double kTan60 = 1.7320508075688772;
 // Sample positions beyond this many cells from the grid are dropped before
 // any integer conversion (a ray nearly parallel to the ground).
 constexpr double kFarCells = 1.0e6;
+// Floor and ceiling of a value well inside the int range, from the
+// truncation: std::floor and std::ceil are library rounding otherwise.
+inline int FloorToInt(double v)
+{
+    const int t = int(v);
+    return double(t) > v ? t - 1 : t;
+}
+inline int CeilToInt(double v)
+{
+    const int t = int(v);
+    return double(t) < v ? t + 1 : t;
+}
 } // namespace
 
 CRectifiedStripChart::CRectifiedStripChart(CDataSource *source)
@@ -178,34 +190,38 @@ void CRectifiedStripChart::ViewTerrain()
     terrain_.little = (e.GetByteOrder() == (hostLittle ? 1 : 0)) == hostLittle;
 }
 
+// The usual raster, read without calls: the pixel position exactly as
+// CBil::GeoToPixel gives it (single precision), then as TerrainAt below.
+inline bool CRectifiedStripChart::TerrainView::At(double lon, double lat, double *z) const
+{
+    const float c = float((lon - left) / xdim);
+    const float r = float(rowsRunDown ? (top - lat) / ydim : (lat - bottom) / ydim);
+    const double column = double(c) - 0.5, row = double(r) - 0.5;
+    // Both corners inside the raster: floor(v) + 1 < n is v < n - 1.
+    if (!(column >= 0.0 && row >= 0.0 && column < columns - 1 && row < rows - 1))
+        return false;
+    // Non-negative: the truncation is the floor.
+    const int ci = int(column), ri = int(row);
+    const double c0 = ci, r0 = ri;
+    const unsigned char *upperRow = data + std::size_t(ri) * rowBytes + std::size_t(ci) * 2;
+    const unsigned char *lowerRow = upperRow + rowBytes;
+    const bool isLittle = little;
+    auto sample = [isLittle](const unsigned char *p) {
+        return double(isLittle ? qFromLittleEndian<qint16>(p) : qFromBigEndian<qint16>(p));
+    };
+    const double s00 = sample(upperRow), s10 = sample(upperRow + 2);
+    const double s01 = sample(lowerRow), s11 = sample(lowerRow + 2);
+    const double fx = column - c0, fy = row - r0;
+    const double upper = s00 + (s10 - s00) * fx;
+    const double lower = s01 + (s11 - s01) * fx;
+    *z = upper + (lower - upper) * fy;
+    return true;
+}
+
 bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
 {
-    const TerrainView &t = terrain_;
-    if (t.data) {
-        // The usual raster, read without calls: the pixel position exactly
-        // as CBil::GeoToPixel gives it (single precision), then as below.
-        const float c = float((lon - t.left) / t.xdim);
-        const float r = float(t.rowsRunDown ? (t.top - lat) / t.ydim : (lat - t.bottom) / t.ydim);
-        const double column = double(c) - 0.5, row = double(r) - 0.5;
-        if (!(column >= 0.0 && row >= 0.0))
-            return false;
-        const double c0 = std::floor(column), r0 = std::floor(row);
-        if (!(c0 + 1 < t.columns && r0 + 1 < t.rows))
-            return false;
-        const unsigned char *upperRow = t.data + std::size_t(r0) * t.rowBytes + std::size_t(c0) * 2;
-        const unsigned char *lowerRow = upperRow + t.rowBytes;
-        const bool little = t.little;
-        auto sample = [little](const unsigned char *p) {
-            return double(little ? qFromLittleEndian<qint16>(p) : qFromBigEndian<qint16>(p));
-        };
-        const double s00 = sample(upperRow), s10 = sample(upperRow + 2);
-        const double s01 = sample(lowerRow), s11 = sample(lowerRow + 2);
-        const double fx = column - c0, fy = row - r0;
-        const double upper = s00 + (s10 - s00) * fx;
-        const double lower = s01 + (s11 - s01) * fx;
-        *z = upper + (lower - upper) * fy;
-        return true;
-    }
+    if (terrain_.data)
+        return terrain_.At(lon, lat, z);
     // Bilinear between cell centres: the raster's cell (c, r) is centred at
     // pixel position (c + 0.5, r + 0.5).
     double column, row;
@@ -245,51 +261,83 @@ bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
     return true;
 }
 
-CRectifiedStripChart::GroundPoint CRectifiedStripChart::TraceSample(int i, double lowest, Box *box) const
+void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box *box, GroundPoint *out) const
 {
-    GroundPoint g;
-    const double t = tanTheta_[i];
-    const double d = t * m_[4] - m_[5];
-    // A ray that does not point below the horizon never meets the ground.
-    if (!(d < -1e-6))
-        return g;
-    const double ke = (t * m_[2] - m_[3]) / d;
-    const double kn = (t * m_[0] - m_[1]) / d;
-    double z = z0_;
-    double e = lineE_, n = lineN_, lat = 0.0, lon = 0.0;
-    for (int it = 0; it < kMaxIterations; ++it) {
-        // Terrain above the aircraft would turn the ray round; keep it below.
-        const double h = std::max(lineAlt_ - z, 1.0);
-        e = lineE_ + ke * h;
-        n = lineN_ + kn * h;
-        // On the datum's ellipsoid, chosen by the line's ProjectPosition.
-        utm_.GridToLatLon(n, e, zone_, lineReference_, &lat, &lon);
-        box->Add(lat, lon);
-        double nz;
-        if (!TerrainAt(lon, lat, &nz))
-            nz = lowest;
-        g.iterations = it + 1;
-        const bool done = std::fabs(nz - z) <= cellSize_;
-        z = nz;
-        if (done)
-            break;
+    // Each sample searches the height where its ray meets the terrain: from
+    // the mean elevation, the terrain under the ray at the height found
+    // last, until two heights agree within a cell. The searches run in
+    // rounds, one step of every sample still searching per round: steps of
+    // one round do not wait for each other, so the processor overlaps them,
+    // and each sample's arithmetic is the same as if it were searched alone.
+    double ke[kSamples], kn[kSamples], lat[kSamples], lon[kSamples];
+    int searching[kSamples];
+    int active = 0;
+    for (int i = first; i < last; ++i) {
+        GroundPoint &g = out[i - first];
+        g = GroundPoint();
+        const double t = tanTheta_[i];
+        const double d = t * m_[4] - m_[5];
+        // A ray that does not point below the horizon never meets the ground.
+        if (!(d < -1e-6))
+            continue;
+        ke[i] = (t * m_[2] - m_[3]) / d;
+        kn[i] = (t * m_[0] - m_[1]) / d;
+        g.z = z0_;
+        searching[active++] = i;
     }
-    // The ground point at the height the search settled on.
-    const double h = std::max(lineAlt_ - z, 1.0);
-    e = lineE_ + ke * h;
-    n = lineN_ + kn * h;
-    grid_.GeoToPixel(e, n, &g.column, &g.row);
-    g.z = z;
-    g.lat = lat;
-    g.lon = lon;
-    g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
-    return g;
+    const double lineE = lineE_, lineN = lineN_, lineAlt = lineAlt_, cell = cellSize_;
+    const TerrainView &view = terrain_;
+    Box b = *box;
+    for (int it = 0; it < kMaxIterations && active > 0; ++it) {
+        // Where each ray is at its present height ...
+        for (int k = 0; k < active; ++k) {
+            const int i = searching[k];
+            // Terrain above the aircraft would turn the ray round; keep it below.
+            const double h = std::max(lineAlt - out[i - first].z, 1.0);
+            const double e = lineE + ke[i] * h;
+            const double n = lineN + kn[i] * h;
+            // On the datum's ellipsoid, chosen by the line's ProjectPosition.
+            utm_.GridToLatLon(n, e, zone_, lineReference_, &lat[i], &lon[i]);
+        }
+        // ... and the terrain there.
+        int still = 0;
+        for (int k = 0; k < active; ++k) {
+            const int i = searching[k];
+            GroundPoint &g = out[i - first];
+            b.Add(lat[i], lon[i]);
+            double nz;
+            if (!(view.data ? view.At(lon[i], lat[i], &nz) : TerrainAt(lon[i], lat[i], &nz)))
+                nz = lowest;
+            const double z = g.z;
+            g.lat = lat[i];
+            g.lon = lon[i];
+            g.z = nz;
+            g.iterations = it + 1;
+            // Kept in the next round unless the heights agree.
+            searching[still] = i;
+            still += std::fabs(nz - z) <= cell ? 0 : 1;
+        }
+        active = still;
+    }
+    *box = b;
+    // Each ground point at the height its search settled on.
+    for (int i = first; i < last; ++i) {
+        GroundPoint &g = out[i - first];
+        if (g.iterations == 0)
+            continue;
+        const double h = std::max(lineAlt - g.z, 1.0);
+        const double e = lineE + ke[i] * h;
+        const double n = lineN + kn[i] * h;
+        grid_.GeoToPixel(e, n, &g.column, &g.row);
+        g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
+    }
 }
 
 CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
 {
     Box box{west_, east_, north_, south_};
-    const GroundPoint g = TraceSample(i, lowestTerrain_, &box);
+    GroundPoint g;
+    TraceSamples(i, i + 1, lowestTerrain_, &box, &g);
     west_ = box.west;
     east_ = box.east;
     north_ = box.north;
@@ -356,31 +404,24 @@ private:
 void CRectifiedStripChart::TraceLine(Helper *helper)
 {
     ground_.resize(kSamples);
-    if (!helper) {
-        for (int i = 0; i < kSamples; ++i)
-            ground_[std::size_t(i)] = ProjectSample(i);
-        return;
-    }
-    // Each half of the line on its own thread, against the lowest terrain
-    // known at the line's start. The box is a minimum and maximum, the same
-    // in any order.
+    // The whole line (or each half of it on its own thread) against the
+    // lowest terrain known at the line's start. The box is a minimum and
+    // maximum, the same in any order.
     const double lowest = lowestTerrain_;
-    const int half = kSamples / 2;
-    Box left{west_, east_, north_, south_}, right = left;
-    auto trace = [this, lowest](int first, int last, Box *box) {
-        for (int i = first; i < last; ++i)
-            ground_[std::size_t(i)] = TraceSample(i, lowest, box);
-    };
-    helper->Start([&] { trace(half, kSamples, &right); });
-    trace(0, half, &left);
-    helper->Wait();
-    west_ = std::min(left.west, right.west);
-    east_ = std::max(left.east, right.east);
-    north_ = std::max(left.north, right.north);
-    south_ = std::min(left.south, right.south);
+    const Box before{west_, east_, north_, south_};
+    Box left = before, right = before;
+    if (helper) {
+        const int half = kSamples / 2;
+        helper->Start([&] { TraceSamples(half, kSamples, lowest, &right, &ground_[half]); });
+        TraceSamples(0, half, lowest, &left, &ground_[0]);
+        helper->Wait();
+    } else {
+        TraceSamples(0, kSamples, lowest, &left, &ground_[0]);
+    }
     // A sample below that terrain changes what later samples fall back to:
-    // then the line is traced again in order (rare: only where the raster
-    // runs out or was extracted anew).
+    // then the line is traced again one sample after the other, as
+    // ProjectSample would (rare: only where the raster runs out or was
+    // extracted anew).
     for (const GroundPoint &g : ground_) {
         if (g.iterations > 0 && g.z < lowest) {
             for (int i = 0; i < kSamples; ++i)
@@ -388,6 +429,10 @@ void CRectifiedStripChart::TraceLine(Helper *helper)
             return;
         }
     }
+    west_ = std::min(left.west, right.west);
+    east_ = std::max(left.east, right.east);
+    north_ = std::max(left.north, right.north);
+    south_ = std::min(left.south, right.south);
 }
 
 void CRectifiedStripChart::SetGrid(double originE, double originN, double cell)
@@ -412,8 +457,8 @@ bool CRectifiedStripChart::Splat(double x, double y, int i, int a, int b, bool f
     if (cells_.empty() || !(std::fabs(x) < kFarCells && std::fabs(y) < kFarCells))
         return false;
     const double ha = splatA_[i], hb = splatB_[i];
-    const int c0 = int(std::floor(x - hb)), c1 = int(std::ceil(x + hb));
-    const int r0 = int(std::floor(y - ha)), r1 = int(std::ceil(y + ha));
+    const int c0 = FloorToInt(x - hb), c1 = CeilToInt(x + hb);
+    const int r0 = FloorToInt(y - ha), r1 = CeilToInt(y + ha);
     bool placed = false;
     const int firstRow = std::max(r0, 0), lastRow = std::min(r1, ortho::kGridRows - 1);
     const int firstCol = std::max(c0, 0), lastCol = std::min(c1, ortho::kGridColumns - 1);
@@ -473,6 +518,18 @@ bool CRectifiedStripChart::ForEachLine(bool rewind, const std::function<bool(con
     return !cancel_.load();
 }
 
+bool CRectifiedStripChart::ForEachSurveyedLine(const std::function<bool(const ScanLineRec &)> &fn)
+{
+    for (std::size_t at = 0; at + kHeaderBytes <= headers_.size(); at += kHeaderBytes) {
+        if (cancel_.load())
+            return false;
+        std::memcpy(static_cast<void *>(line_.get()), &headers_[at], kHeaderBytes);
+        if (!fn(*line_))
+            return false;
+    }
+    return !cancel_.load();
+}
+
 // ------------------------------------------------------------------ pipeline
 
 bool CRectifiedStripChart::OpenElevation(const QString &sourcePath)
@@ -515,6 +572,7 @@ bool CRectifiedStripChart::Survey()
 {
     lineCount_ = 0;
     stats_.Reset();
+    headers_.clear();
     double sumTrack = 0.0, sumAlt = 0.0, sumLon = 0.0;
     const bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
         if (lineCount_ == 0) {
@@ -525,6 +583,8 @@ bool CRectifiedStripChart::Survey()
             alaska_ = InAlaska(firstLat_, firstLon_);
         }
         stats_.AddLine(rec);
+        const auto *header = reinterpret_cast<const unsigned char *>(&rec);
+        headers_.insert(headers_.end(), header, header + kHeaderBytes);
         double track = rec.track * 0.01;
         if (track - refTrack_ > 180.0)
             track -= 360.0;
@@ -573,7 +633,7 @@ bool CRectifiedStripChart::ExtentPasses()
     // Pass 1: the swath's ends in the initial grid.
     double minCol = 1e300, maxCol = -1e300, maxRow = -1e300;
     int done = 0;
-    bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+    bool ok = ForEachSurveyedLine([&](const ScanLineRec &rec) {
         SetLineAttitude(rec);
         for (int i : {0, kSamples - 1}) {
             const GroundPoint g = ProjectSample(i);
@@ -615,7 +675,7 @@ bool CRectifiedStripChart::ExtentPasses()
     // Pass 2: the row the run starts at in the new grid.
     maxRow = -1e300;
     done = 0;
-    ok = ForEachLine(true, [&](const ScanLineRec &rec) {
+    ok = ForEachSurveyedLine([&](const ScanLineRec &rec) {
         SetLineAttitude(rec);
         for (int i : {0, kSamples - 1}) {
             const GroundPoint g = ProjectSample(i);
@@ -686,6 +746,11 @@ bool CRectifiedStripChart::MainPass()
     linesProcessed_ = 0;
     int done = 0;
     const std::unique_ptr<Helper> helper(threads_ > 1 ? new Helper : nullptr);
+    // The second thread works by blocks of lines, each while the gate
+    // allows it.
+    constexpr int kGateLines = 256;
+    int gateLines = 0;
+    bool second = true;
     // Scan times: the log's start time, then the scans counted by the line
     // index at the line's scan period (microseconds per scan).
     fires_.pixels.clear();
@@ -713,7 +778,11 @@ bool CRectifiedStripChart::MainPass()
         if (anyLine && emitRow_ < 400)
             Scroll();
         SetLineAttitude(rec);
-        TraceLine(helper.get());
+        if (helper && gate_ && gateLines-- == 0) {
+            gateLines = kGateLines - 1;
+            second = gate_(true);
+        }
+        TraceLine(second ? helper.get() : nullptr);
         int smallest = INT_MAX, largest = INT_MIN;
         bool placed = false;
         for (int i = 0; i < kSamples; ++i) {
@@ -750,6 +819,8 @@ bool CRectifiedStripChart::MainPass()
         anyLine = true;
         return true;
     });
+    if (helper && gate_)
+        gate_(false);
     if (!ok)
         return false;
     // The rest of the run, down to the last line's front (never above the

@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -139,6 +140,12 @@ public:
     // the same whatever the count.
     void SetThreads(int count) { threads_ = count > 1 ? 2 : 1; }
     int Threads() const { return threads_; }
+    // With two threads, asked before every block of lines of the main pass
+    // whether the second may trace them (want: a core is free for it), and
+    // once more after the last line (!want: it is done). Unset: it always
+    // may.
+    using SecondThreadGate = std::function<bool(bool want)>;
+    void SetSecondThreadGate(SecondThreadGate gate) { gate_ = std::move(gate); }
 
     // Sets up the frame (elevation raster, converter, initial grid) without
     // writing anything: for checks of the geometry. False when the
@@ -154,6 +161,12 @@ public:
 
 private:
     bool ForEachLine(bool rewind, const std::function<bool(const ScanLineRec &)> &fn);
+    // The lines of the survey again from headers_, without reading the log:
+    // only the part of each record before its samples (time, position,
+    // attitude) is the line's.
+    bool ForEachSurveyedLine(const std::function<bool(const ScanLineRec &)> &fn);
+    static constexpr std::size_t kHeaderBytes = offsetof(ScanLineRec, chanA);
+    std::vector<unsigned char> headers_;
     bool OpenElevation(const QString &sourcePath);
     bool OpenProducts();
     bool Survey();
@@ -173,6 +186,7 @@ private:
         int columns = 0, rows = 0;
         double left = 0, top = 0, bottom = 0, xdim = 1, ydim = 1;
         bool rowsRunDown = false, little = true;
+        bool At(double lon, double lat, double *z) const;   // TerrainAt when data is set
     };
     TerrainView terrain_;
     void ViewTerrain();   // after the raster is opened anew
@@ -187,9 +201,10 @@ private:
             north = std::max(north, lat);
         }
     };
-    // ProjectSample without side effects: `lowest` stands in for terrain
-    // the raster does not cover; the positions traced widen *box.
-    GroundPoint TraceSample(int i, double lowest, Box *box) const;
+    // ProjectSample for samples first..last-1 into out[0..], without side
+    // effects: `lowest` stands in for terrain the raster does not cover; the
+    // positions traced widen *box.
+    void TraceSamples(int first, int last, double lowest, Box *box, GroundPoint *out) const;
     // Traces the samples of the line set last into ground_, exactly as
     // ProjectSample one after the other would; with a helper (a second
     // thread) half of them there.
@@ -261,6 +276,7 @@ private:
 
     std::vector<std::uint8_t> paletteRow_, rgbRow_;
     int threads_ = 1;
+    SecondThreadGate gate_;
     std::vector<GroundPoint> ground_;
 
     firepoints::RunRecord fires_;

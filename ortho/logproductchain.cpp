@@ -233,6 +233,10 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job) const
         rectifier->SetTechName(job.techName);
         if (job.rectifyProgress)
             rectifier->SetProgress(job.rectifyProgress);
+        if (job.rectifierThreads > 0)
+            rectifier->SetThreads(job.rectifierThreads);
+        if (job.secondThreadGate)
+            rectifier->SetSecondThreadGate(job.secondThreadGate);
         rectifier->Process(QString());
         result.outcome = int(rectifier->GetOutcome());
         result.products = rectifier->Products();

@@ -46,6 +46,10 @@ struct LogJob {
     // The rectifier's progress within "orthorectify" (its stage, lines done
     // and lines in all).
     std::function<void(int stage, int done, int total)> rectifyProgress;
+    // The rectifier's threads (0: its default) and, with two, when the
+    // second may run (see CRectifiedStripChart::SetSecondThreadGate).
+    int rectifierThreads = 0;
+    std::function<bool(bool want)> secondThreadGate;
 };
 
 struct LogOutcome {

@@ -46,8 +46,38 @@ void COrthoChannelStats::AddSample(std::int32_t rawA, std::int32_t rawB, bool fi
 
 void COrthoChannelStats::AddLine(const ScanLineRec &rec)
 {
-    for (int i = 0; i < SAMPLES_PER_LINE; ++i)
-        AddSample(rec.chanA[1679 - i], rec.chanB[1679 - i], rec.pix[i] == FIRE_PIXEL);
+    // AddSample for every sample, with the running values in locals (the
+    // histogram counts would otherwise make the compiler reload them).
+    int minA = minA_, maxA = maxA_, minB = minB_, maxB = maxB_;
+    int nfMinA = nfMinA_, nfMaxA = nfMaxA_, nfMinB = nfMinB_, nfMaxB = nfMaxB_;
+    double sumA = sumA_, sumB = sumB_, sumB2 = sumB2_;
+    std::uint64_t nonFire = 0;
+    std::uint32_t *histA = histA_.data(), *histB = histB_.data();
+    for (int i = 0; i < SAMPLES_PER_LINE; ++i) {
+        const int a = ClampSample(rec.chanA[1679 - i]), b = ClampSample(rec.chanB[1679 - i]);
+        minA = std::min(minA, a);
+        maxA = std::max(maxA, a);
+        minB = std::min(minB, b);
+        maxB = std::max(maxB, b);
+        if (rec.pix[i] == FIRE_PIXEL)
+            continue;
+        ++nonFire;
+        sumA += a;
+        nfMinA = std::min(nfMinA, a);
+        nfMaxA = std::max(nfMaxA, a);
+        ++histA[a + 32768];
+        sumB += b;
+        sumB2 += double(b) * double(b);
+        nfMinB = std::min(nfMinB, b);
+        nfMaxB = std::max(nfMaxB, b);
+        ++histB[b + 32768];
+    }
+    total_ += SAMPLES_PER_LINE;
+    countA_ += nonFire;
+    countB_ += nonFire;
+    minA_ = minA, maxA_ = maxA, minB_ = minB, maxB_ = maxB;
+    nfMinA_ = nfMinA, nfMaxA_ = nfMaxA, nfMinB_ = nfMinB, nfMaxB_ = nfMaxB;
+    sumA_ = sumA, sumB_ = sumB, sumB2_ = sumB2;
 }
 
 double COrthoChannelStats::MeanA() const { return countA_ ? sumA_ / double(countA_) : 0.0; }

@@ -39,6 +39,32 @@ bool saveImageWhole(const QImage &image, const QString &path, const char *format
     return out.commit();
 }
 
+WholeFileWriter::WholeFileWriter(const QString &path) : file_(std::make_unique<QSaveFile>(path))
+{
+    // Unbuffered: the chunks go to the file as they are, without a copy.
+    ok_ = file_->open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    text_.reserve(kChunk + kChunk / 4);
+}
+
+WholeFileWriter::~WholeFileWriter() = default;
+
+void WholeFileWriter::WriteOut()
+{
+    if (ok_ && !text_.empty())
+        ok_ = file_->write(text_.data(), qint64(text_.size())) == qint64(text_.size());
+    text_.clear();
+}
+
+bool WholeFileWriter::Commit()
+{
+    WriteOut();
+    if (!ok_) {
+        file_->cancelWriting();
+        return false;
+    }
+    return file_->commit();
+}
+
 bool replaceFile(const QString &from, const QString &to)
 {
 #ifdef Q_OS_WIN

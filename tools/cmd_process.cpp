@@ -14,6 +14,10 @@
 //      mosaic and the script;
 //   4. each mission's mosaic is rebuilt once, then the script runs for every
 //      log in log order.
+// --jobs N is the number of cores the command uses: up to N children run at
+// once, and in stage 3 a child's rectifier traces with a second thread
+// while a core is free (CoreTokens), so the last logs take the cores the
+// others left. With --jobs 1 everything runs on one core.
 #include "app/imageviewer.h"
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
@@ -24,6 +28,7 @@
 #include "stripchart/cstripchartimagery.h"
 #include "stripchart/standalonepassservices.h"
 #include "tools/command.h"
+#include "tools/coretokens.h"
 #include "tools/logscan.h"
 
 #include <QCollator>
@@ -158,6 +163,17 @@ int runChild(const Invocation &in)
         e << "rectify: " << stage << " " << done << " " << total << "\n";
         e.flush();
     };
+    // The rectifier's second thread: while the parent's pool has a spare
+    // core, or as the parent split the cores.
+    CoreTokens cores;
+    long long threads = 1;
+    if (!in.optInt(QStringLiteral("threads"), 1, &threads, 1, 2))
+        return kUsage;
+    job.rectifierThreads = int(threads);
+    if (in.has(QStringLiteral("cores")) && cores.Attach(in.value(QStringLiteral("cores")))) {
+        job.rectifierThreads = 2;
+        job.secondThreadGate = [&cores](bool want) { return cores.SecondThread(want); };
+    }
     const LogOutcome r = LogProductChain(curve.get()).Run(job);
     o << "status: " << int(r.status) << "\n";
     o << "reason: " << r.reason << "\n";
@@ -261,9 +277,12 @@ private:
 
 // Runs "cindrel process-log ARGS" for each task, at most `jobs` at a time.
 // onLine gets every line the child writes to standard error, onDone its
-// exit code (-1 when it did not start or crashed) and standard output.
+// exit code (-1 when it did not start or crashed) and standard output;
+// coreFree is called when a child has ended and no task is left to take
+// its core.
 void runChildren(const QVector<QStringList> &tasks, int jobs, const std::function<void(int, const QString &)> &onLine,
-                 const std::function<void(int, int, const QString &)> &onDone)
+                 const std::function<void(int, int, const QString &)> &onDone,
+                 const std::function<void()> &coreFree = {})
 {
     QEventLoop loop;
     int next = 0, running = 0;
@@ -271,7 +290,10 @@ void runChildren(const QVector<QStringList> &tasks, int jobs, const std::functio
     auto finish = [&](int task, int code, const QString &out) {
         onDone(task, code, out);
         --running;
-        startMore();
+        if (next < tasks.size())
+            startMore();
+        else if (coreFree)
+            coreFree();
         if (running == 0)
             loop.quit();
     };
@@ -479,7 +501,9 @@ int runProcess(const Invocation &in)
                     fail(l, extraction.status, extraction.reason);
     }
 
-    // 3. The chain of every log that has its raster.
+    // 3. The chain of every log that has its raster. The cores the first
+    // children leave free, and those of children with no log left to take
+    // up, go to the rectifiers' second threads.
     order.clear();
     tasks.clear();
     QStringList texts;
@@ -487,10 +511,17 @@ int runProcess(const Invocation &in)
         if (in.has(QLatin1String(o)))
             texts << QStringLiteral("--") + QLatin1String(o) << in.value(QLatin1String(o));
     for (int i = 0; i < logs.size(); ++i)
-        if (!logs[i].failed) {
+        if (!logs[i].failed)
             order.append(i);
-            tasks.append(QStringList{logs[i].path} + texts);
-        }
+    const int first = std::min(int(jobs), int(order.size()));
+    CoreTokens cores;
+    if (jobs > 1 && cores.Create(int(jobs) - first))
+        texts << QStringLiteral("--cores") << cores.Name();
+    else
+        texts << QStringLiteral("--threads") << QString::number(jobs >= 2 * first ? 2 : 1);
+    for (int i : order)
+        tasks.append(QStringList{logs[i].path} + texts);
+    const auto coreFree = [&cores]() { cores.Give(); };
     runChildren(tasks, int(jobs), onLine, [&](int task, int code, const QString &out) {
         LogEntry &l = logs[order[task]];
         QStringList products;
@@ -512,7 +543,7 @@ int runProcess(const Invocation &in)
         l.failed = !l.outcome.Succeeded();
         progress.step(order[task], l.failed ? QStringLiteral("no products - %1").arg(l.outcome.reason)
                                             : QStringLiteral("%1 products").arg(products.size()));
-    });
+    }, coreFree);
 
     // 4. Each mission's mosaic once, from its passes in the folder, then the
     // site's script for every log in log order.
@@ -572,8 +603,12 @@ const bool registered = registerCommand(
                     "log's base name. DIR: every *.plf in it, in name order. Run it in the data set's folder\n"
                     "(elevation tile list and GeoData). Progress goes to standard error; standard output lists\n"
                     "each log's products, in log order. Exit status 1 names every log that failed; the others\n"
-                    "are still processed."),
-     {{QStringLiteral("jobs"), QStringLiteral("N"), QStringLiteral("logs processed side by side (default 1)")},
+                    "are still processed.\n"
+                    "--jobs N is the number of cores to use, as with make -j: up to N logs are processed side by\n"
+                    "side, and a log's orthorectification takes a second core whenever one is free (so the last\n"
+                    "log of a batch uses the cores the others have left). With --jobs 1 everything runs on one\n"
+                    "core. The products are the same whatever N."),
+     {{QStringLiteral("jobs"), QStringLiteral("N"), QStringLiteral("cores to use (default 1)")},
       {QStringLiteral("no-script"), QString(), QStringLiteral("do not run the site's script")},
       {QStringLiteral("elevation"), QStringLiteral("METRES"),
        QStringLiteral("ground elevation of the mission (default 0): the swath width for the run area")},
@@ -583,10 +618,13 @@ const bool registered = registerCommand(
 
 const bool registeredChild = registerCommand(
     {kChildCommand, QStringLiteral("One log of cindrel process (started by it)"),
-     QStringLiteral("LOG [--survey] [--elevation METRES] [--tail NUMBER] [--tech NAME]"),
+     QStringLiteral("LOG [--survey] [--elevation METRES] [--tail NUMBER] [--tech NAME] [--threads N | --cores POOL]"),
      QStringLiteral("With --survey prints the latitude/longitude box of the log's swath; otherwise runs the\n"
                     "product chain on the log with its elevation raster made, without mosaic and script."),
      {{QStringLiteral("survey"), QString(), QStringLiteral("only the run area")},
+      {QStringLiteral("threads"), QStringLiteral("N"), QStringLiteral("rectifier threads, 1 or 2 (default 1)")},
+      {QStringLiteral("cores"), QStringLiteral("POOL"),
+       QStringLiteral("the parent's pool of spare cores: a second rectifier thread while one is free")},
       {QStringLiteral("elevation"), QStringLiteral("METRES"), QStringLiteral("ground elevation of the mission")},
       {QStringLiteral("tail"), QStringLiteral("NUMBER"), QStringLiteral("aircraft tail number")},
       {QStringLiteral("tech"), QStringLiteral("NAME"), QStringLiteral("IR technician")}},

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QPointF>
 #include <QProcess>
@@ -451,4 +452,82 @@ TEST(Mosaic, MapLinesMarkTheirVerticesOnly)
     const QColor mid = meanAt(img, 800 - 32, y);
     EXPECT_NEAR(mid.green(), mid.red(), 10);
     QDir(QStringLiteral("GeoData")).removeRecursively();
+}
+
+// Each heat point record holds its fields as the library's own attribute
+// writers put them (numbers right-aligned and rounded as printf rounds,
+// over-long values cut), with the scan time's date and time as the
+// calendar gives them.
+TEST(Mosaic, HeatRecordsHoldTheFieldsAsTheLibraryWritesThem)
+{
+    const QString dir = folder(QStringLiteral("records"));
+    writeOrtho(dir, QStringLiteral("H_1_ortho"), 20, block(128, 128, 0, 0, 0, 0));
+    firepoints::RunRecord run;
+    run.log = QStringLiteral("H_1.plf");
+    run.pass = QStringLiteral("1");
+    run.cellM = 3.005;
+    run.platform = QStringLiteral("N%1 très long tail number text").arg(QChar(0x2708));
+    run.version = QStringLiteral("1.0");
+    const struct {
+        double lat, lon;
+        qint64 timeMs;
+        std::int64_t line;
+        int sample, a, b;
+    } points[] = {
+        {44.123456785, -121.000000015, 1721053920000, 0, 0, 0, 0},          // halves at the 8th decimal
+        {-0.000000004, 179.99999999, 951782399999, -1, -1, -5, 65535},      // 2000-02-28 23:59:59.999
+        {89.5, -180.0, 0, 123456789012, 1679, 123456789, -1234567},          // unknown time, values too wide
+        {44.5, -121.5, 4102444800000, 7, 12345, 2500, 3500},                 // 2100-01-01
+        {44.5, -121.5, 253402300800000, 8, 1, 2, 3},                         // year 10000
+    };
+    for (const auto &p : points) {
+        firepoints::FirePixel px;
+        px.lat = px.wgsLat = p.lat;
+        px.lon = px.wgsLon = p.lon;
+        px.timeMs = p.timeMs;
+        px.line = p.line;
+        px.sample = p.sample;
+        px.a = p.a;
+        px.b = p.b;
+        run.pixels.push_back(px);
+    }
+    ASSERT_TRUE(firepoints::WriteRun(firepoints::RunFileName(dir + QStringLiteral("/H_1")), run));
+    ASSERT_TRUE(firepoints::ReadRun(firepoints::RunFileName(dir + QStringLiteral("/H_1")), &run));
+    {
+        CMosaic m(dir + QStringLiteral("/H_1.plf"));
+        ASSERT_TRUE(m.Saved()) << m.Error().toStdString();
+        ASSERT_EQ(m.HeatPointCount(), int(std::size(points)));
+    }
+    // The same points through the library's attribute writers, in a copy
+    // of the file's fields.
+    DBFHandle made = DBFOpen(QFile::encodeName(dir + QStringLiteral("/H_RawHeatData.dbf")).constData(), "rb");
+    ASSERT_TRUE(made);
+    DBFHandle ref = DBFCloneEmpty(made, QFile::encodeName(dir + QStringLiteral("/reference.dbf")).constData());
+    ASSERT_TRUE(ref);
+    for (int i = 0; i < int(run.pixels.size()); ++i) {
+        const firepoints::FirePixel &p = run.pixels[size_t(i)];
+        DBFWriteStringAttribute(ref, i, 0, run.pass.toLatin1().constData());
+        DBFWriteDoubleAttribute(ref, i, 1, p.wgsLat);
+        DBFWriteDoubleAttribute(ref, i, 2, p.wgsLon);
+        if (p.timeMs) {
+            const QDateTime t = QDateTime::fromMSecsSinceEpoch(p.timeMs, Qt::UTC);
+            DBFWriteStringAttribute(ref, i, 3, t.toString(QStringLiteral("yyyy-MM-dd")).toLatin1().constData());
+            DBFWriteStringAttribute(ref, i, 4, t.toString(QStringLiteral("HH:mm:ss")).toLatin1().constData());
+        }
+        DBFWriteDoubleAttribute(ref, i, 5, double(p.line));
+        DBFWriteIntegerAttribute(ref, i, 6, p.sample);
+        DBFWriteIntegerAttribute(ref, i, 7, p.a);
+        DBFWriteIntegerAttribute(ref, i, 8, p.b);
+        DBFWriteDoubleAttribute(ref, i, 9, run.cellM);
+        DBFWriteStringAttribute(ref, i, 10, run.platform.toUtf8().left(24).constData());
+        DBFWriteStringAttribute(ref, i, 11, run.version.toUtf8().left(24).constData());
+    }
+    ASSERT_EQ(DBFGetRecordCount(made), DBFGetRecordCount(ref));
+    for (int i = 0; i < DBFGetRecordCount(ref); ++i) {
+        const std::string expected(DBFReadTuple(ref, i), size_t(ref->nRecordLength));
+        const std::string written(DBFReadTuple(made, i), size_t(made->nRecordLength));
+        EXPECT_EQ(written, expected) << "point " << i;
+    }
+    DBFClose(ref);
+    DBFClose(made);
 }

@@ -279,12 +279,15 @@ TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
     for (const QString &ext : trio)
         ASSERT_TRUE(QFile::copy(raster + ext, raster + QStringLiteral("_path") + ext));
     QMap<int, QMap<QString, QString>> products;
-    for (int threads : {1, 2}) {
+    // 3: two threads, the second let in only from the second block of lines on.
+    QList<bool> asked;
+    for (int variant : {1, 2, 3}) {
+        const int threads = std::min(variant, 2);
         for (const QString &ext : trio) {
             QFile::remove(raster + ext);
             ASSERT_TRUE(QFile::copy(raster + QStringLiteral("_path") + ext, raster + ext));
         }
-        const QString out = run.folder + QStringLiteral("/threads%1").arg(threads);
+        const QString out = run.folder + QStringLiteral("/threads%1").arg(variant);
         ASSERT_TRUE(QDir().mkpath(out));
         ColdCurve curve;
         CCindrelDspLog source(&curve);
@@ -292,6 +295,11 @@ TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
         CRectifiedStripChart rect(&source);
         rect.SetThreads(threads);
         EXPECT_EQ(rect.Threads(), threads);
+        if (variant == 3)
+            rect.SetSecondThreadGate([&asked](bool want) {
+                asked << want;
+                return want && asked.size() > 1;
+            });
         rect.SetOutputDirectory(out);
         rect.Process();
         ASSERT_EQ(rect.GetOutcome(), CRectifiedStripChart::Produced);
@@ -299,12 +307,15 @@ TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
             QFile f(path);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
             // The files name the time they were made.
-            products[threads][QFileInfo(path).fileName()] = QString::fromLatin1(f.readAll()).replace(
+            products[variant][QFileInfo(path).fileName()] = QString::fromLatin1(f.readAll()).replace(
                 QRegularExpression(QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d")), QStringLiteral("(time)"));
         }
     }
-    EXPECT_EQ(products[1].keys(), products[2].keys());
     EXPECT_EQ(products[1].size(), 6);
-    for (const QString &name : products[1].keys())
-        EXPECT_TRUE(products[1][name] == products[2][name]) << name.toStdString();
+    EXPECT_EQ(asked, (QList<bool>{true, true, false}));
+    for (int variant : {2, 3}) {
+        EXPECT_EQ(products[1].keys(), products[variant].keys());
+        for (const QString &name : products[1].keys())
+            EXPECT_TRUE(products[1][name] == products[variant][name]) << variant << " " << name.toStdString();
+    }
 }
