@@ -386,11 +386,28 @@ bool CBil::ReadHeader(const QString &path, BilHeader *hp)
     return valid;
 }
 
+// A replacement of the trio stopped between its renames (see Write) left
+// no header but the new trio's parts, each written whole and synced before
+// the first rename: the replacement is completed, so the new trio opens.
+static void CompleteInterruptedWrite(const QString &base)
+{
+    const QString hdr = base + QStringLiteral(".hdr"), part = QStringLiteral(".part");
+    if (QFile::exists(hdr) || !QFile::exists(hdr + part))
+        return;
+    for (const char *ending : {".bil", ".blw"}) {
+        const QString path = base + QLatin1String(ending);
+        if (QFile::exists(path + part) && !cindrel::replaceFile(path + part, path))
+            return;
+    }
+    cindrel::replaceFile(hdr + part, hdr);
+}
+
 bool CBil::Open(const QString &name)
 {
     DropData();
     Reset();
     const QString base = BaseName(name);
+    CompleteInterruptedWrite(base);
 
     BilHeader h;
     if (!ReadHeader(base + QStringLiteral(".hdr"), &h))
@@ -539,8 +556,8 @@ bool CBil::Write(const QString &name) const
     // Three renames cannot be one step. The header goes first and comes
     // back last: while the pixel data and the world file are replaced there
     // is no header, so a reader never opens a new .bil with an old world
-    // file or header (a failure between the renames leaves a trio that
-    // does not open rather than one that opens with mixed parts).
+    // file or header. A program stopped between the renames leaves the
+    // header's part behind, and the next Open completes the renames.
     const QString hdrPath = base + QStringLiteral(".hdr");
     if (QFile::exists(hdrPath) && !QFile::remove(hdrPath)) {
         dropParts();

@@ -38,6 +38,7 @@ struct Demo {
     QByteArray pristine, desmoked;
     QMap<QString, qint64> sizes;   // final file -> reference size
     QMap<QString, qint64> ms;      // step -> run time
+    QStringList files;             // the log folder after the reference run
     std::vector<Step> steps;
 
     QStringList argsOf(const Step &s, const QString &folder) const
@@ -107,6 +108,10 @@ const Demo &demo()
     QFile restore(d.log);
     if (restore.open(QIODevice::WriteOnly))
         restore.write(d.pristine);
+    restore.close();
+    QDirIterator it(d.logDir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        d.files << QDir(d.logDir).relativeFilePath(it.next());
     return d;
 }
 
@@ -129,6 +134,10 @@ void expectWhole(const Demo &d, const Step &s, const QString &folder, const std:
 {
     const QByteArray log = readAll(folder + QLatin1Char('/') + QFileInfo(d.log).fileName());
     const bool desmoke = QLatin1String(s.name) == QLatin1String("desmoke");
+    // A raster trio is three files: the next program to open it completes a
+    // replacement stopped between the renames.
+    if (QLatin1String(s.name) == QLatin1String("extract-dem"))
+        run(testsupport::toolPath(), {QStringLiteral("bil-info"), folder + QLatin1Char('/') + s.finals.first()}, 20000);
     EXPECT_TRUE(log == d.pristine || (desmoke && log == d.desmoked)) << when << ": log changed";
     for (const QString &f : s.finals) {
         const QString path = folder + QLatin1Char('/') + f;
@@ -186,13 +195,11 @@ TEST_F(ToolFaults, FullDiskFailsTheProductAndKeepsEarlierFiles)
     qint64 used = 0;
     const QString disk = testsupport::workDir() + QStringLiteral("/faultdisk");
     QDir().mkpath(disk);
-    QDirIterator it(d.logDir, QDir::Files, QDirIterator::Subdirectories);
-    QStringList files;
-    while (it.hasNext()) {
-        const QString f = it.next();
-        files << QDir(d.logDir).relativeFilePath(f);
-        used += (QFileInfo(f).size() + 4095) / 4096 * 4096;
-    }
+    // The files of the reference run, not what killed runs left behind
+    // (a step may clear its own leftovers and so find room).
+    const QStringList files = d.files;
+    for (const QString &f : files)
+        used += (QFileInfo(d.logDir + QLatin1Char('/') + f).size() + 4095) / 4096 * 4096;
     testsupport::SmallDisk small(disk, used);
     std::printf("full disk: %s\n", small.mounted() ? "tmpfs" : "file size limit");
     for (const QString &f : files) {
