@@ -679,6 +679,28 @@ TEST(BilWrite, FailureLeavesNoPartialTrio)
     EXPECT_FALSE(w.Write(h));
     EXPECT_FALSE(QFileInfo::exists(h + ".bil"));
     EXPECT_FALSE(QFileInfo::exists(h + ".blw"));
+
+    // A replacement stopped between its renames (header gone, pixel data
+    // already new, world file and header still parts): the next open
+    // completes it, and a stale part beside a whole trio is ignored.
+    const QString s = dataName("stopped");
+    ASSERT_TRUE(w.Write(s));
+    CBil wider;
+    wider.SetDimensions(6, 3, 1, Int16);
+    wider.SetGeoReference(1, 1, 0, 0, 5, 9, 0, 0.0, 1);
+    ASSERT_TRUE(wider.Allocate());
+    ASSERT_TRUE(wider.Write(dataName("next")));
+    for (const char *e : {".hdr", ".blw"})
+        ASSERT_TRUE(QFile::copy(dataName("next") + e, s + e + ".part"));
+    ASSERT_TRUE(QFile::remove(s + ".hdr"));
+    ASSERT_TRUE(QFile::remove(s + ".bil") && QFile::copy(dataName("next") + ".bil", s + ".bil"));
+    ASSERT_TRUE(r.Open(s));
+    EXPECT_EQ(r.GetNCols(), 6);
+    EXPECT_EQ(r.GetULXMap(), 5);
+    EXPECT_FALSE(QFileInfo::exists(s + ".hdr.part"));
+    ASSERT_TRUE(QFile::copy(dataName("kept") + ".hdr", s + ".hdr.part"));
+    ASSERT_TRUE(r.Open(s));
+    EXPECT_EQ(r.GetNCols(), 6);
 }
 
 TEST(BilStorage, HeaderGrownPastItsDataIsNeverRead)
