@@ -13,7 +13,13 @@ class ColdCurve {
 public:
     static constexpr int kEntries = 65537;
     static constexpr std::int32_t kNegativeStart = 32768;   // entries 1..32768
-    static constexpr std::int32_t kPositiveStart = 65536;   // entries 32769..65536
+    // Entries 32769..65536 (channel B 0 and warmer) start at the offset
+    // value of channel A at half scale, a brightness near 378 K in the
+    // 3.9 um band: above any ground, sunlit rock or smoke, which therefore
+    // teach the curve their coldest channel A, and below flame. Flame seen
+    // at a channel B no ground has shown yet neither teaches the curve nor
+    // hides behind its own value: it stands out against half scale.
+    static constexpr std::int32_t kPositiveStart = 32768 + 16384;
 
     ColdCurve();   // every entry 0
 
@@ -25,8 +31,8 @@ public:
 
     // Start values used at start-up and by the panel's Reset: clears the lock
     // flag, sets the entries of channel B values -32768..-1 to 32768 and
-    // those of 0..32767 to 65536 (above any offset channel A value), so the
-    // curve learns the coldest channel A value for every channel B value.
+    // those of 0..32767 to kPositiveStart, so the curve learns the coldest
+    // channel A value of the ground for every channel B value.
     void resetStartValues();
 
 private:

@@ -3,6 +3,7 @@
 
 #include "datasource/cdatasource.h"
 #include "datasource/coldcurve.h"
+#include "datasource/firelimits.h"
 #include "display/displayowner.h"
 #include "display/wflabel.h"
 
@@ -63,9 +64,9 @@ void setTextIfChanged(QLabel *label, const QString &text)
 DspSig::AutoAmounts DspSig::StoredAutoAmounts()
 {
     QSettings settings;
-    return AutoAmounts{settings.value(SettingsKey::FireDetectAutoAmt, 50).toInt(),
-                       settings.value(SettingsKey::BMaxAutoAmtToStore, 200).toInt(),
-                       settings.value(SettingsKey::BMinAutoAmtToStore, 1).toInt()};
+    return AutoAmounts{settings.value(SettingsKey::FireDetectAutoAmt, kDefaultFireAutoAmount).toInt(),
+                       settings.value(SettingsKey::BMaxAutoAmtToStore, kDefaultBMaxAutoAmount).toInt(),
+                       settings.value(SettingsKey::BMinAutoAmtToStore, kDefaultBMinAutoAmount).toInt()};
 }
 
 DspSig::DspSig(DisplayOwner *owner, QWidget *parent) : QWidget(parent), owner_(owner)

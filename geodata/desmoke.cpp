@@ -285,7 +285,8 @@ bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, 
         return true;
     if (b < coldLimit)
         return false;
-    return double(a) > double(curve.at(b + 32769)) + a0 + double(threshold) - 32768.0;
+    const std::int32_t c = std::min(curve.at(b + 32769), desmoke::kCurveCeiling);
+    return double(a) > double(c) + a0 + double(threshold) - 32768.0;
 }
 
 bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,

@@ -33,14 +33,14 @@
 // of the log is ignored (the kept original still holds it).
 //
 // Progress texts go to the given stream (standard output by default).
+#include "datasource/coldcurve.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <cstdio>
 #include <vector>
-
-class ColdCurve;
 
 // Where the parts that the processing uses lie in one record of a log.
 struct DesmokeLayout {
@@ -91,9 +91,18 @@ bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE 
 
 // A.dat, B.dat, Thresh.dat, Image.dat -> Fire.dat. Per sample with channel
 // values a and b and the line's threshold t: fire when b > fireLimit, or
-// when b >= coldLimit and a > curve[b + 32769] + a0 + t - 32768.
+// when b >= coldLimit and a > min(curve[b + 32769], kCurveCeiling) + a0 +
+// t - 32768.
 bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
                   std::FILE *progress);
+
+// The curve entries re-detection trusts: an entry above the curve's start
+// value for channel B 0 and warmer (channel A at half scale, hotter than any
+// ground) was set by flame, whose own channel A taught it, or comes from a
+// curve started higher (65536 in earlier versions). Re-detection compares
+// with half scale instead, so a small fire seen at a channel B no ground
+// reached still stands out in channel A.
+constexpr std::int32_t kCurveCeiling = ColdCurve::kPositiveStart;
 
 // The fire test of one sample, as RedetectFire applies it.
 bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, double a0, const ColdCurve &curve);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 #include <set>
 
@@ -33,8 +34,10 @@ int findRoot(std::vector<int> &parent, int i)
 }
 
 
-// Centroid (sample, line) of the mask's pixels within a fire's box; false when none.
-bool centroid(const FireMask &mask, const TruthBox &b, double *x, double *y)
+// Centroid (sample, line) of the mask's pixels within a fire's box and
+// margin (only those with flame in their footprint, when that is known);
+// false when none.
+bool centroid(const FireMask &mask, const TruthBox &b, const std::vector<char> *flame, double *x, double *y)
 {
     double sx = 0, sy = 0;
     long n = 0;
@@ -43,7 +46,7 @@ bool centroid(const FireMask &mask, const TruthBox &b, double *x, double *y)
     const int s1 = std::min(SAMPLES_PER_LINE - 1, b.lastSample + kTruthMargin);
     for (int l = l0; l <= l1; ++l)
         for (int s = s0; s <= s1; ++s)
-            if (mask.at(l, s)) {
+            if (mask.at(l, s) && (!flame || (*flame)[std::size_t(l) * SAMPLES_PER_LINE + std::size_t(s)])) {
                 sx += s;
                 sy += l;
                 ++n;
@@ -89,6 +92,22 @@ double DetectionFigures::maxShift() const
     return shifts.empty() ? 0.0 : *std::max_element(shifts.begin(), shifts.end());
 }
 
+const char *featureName(Feature f)
+{
+    switch (f) {
+    case Feature::None:
+        return "none";
+    case Feature::Smoke:
+        return "smoke";
+    case Feature::HotGround:
+        return "hot ground";
+    case Feature::Flame:
+        return "flame";
+    default:
+        return "?";
+    }
+}
+
 void DetectionFigures::add(const DetectionFigures &o)
 {
     sightings += o.sightings;
@@ -100,14 +119,17 @@ void DetectionFigures::add(const DetectionFigures &o)
     falseClusters += o.falseClusters;
     missed.insert(missed.end(), o.missed.begin(), o.missed.end());
     shifts.insert(shifts.end(), o.shifts.begin(), o.shifts.end());
+    falseDetails.insert(falseDetails.end(), o.falseDetails.begin(), o.falseDetails.end());
+    lost.insert(lost.end(), o.lost.begin(), o.lost.end());
 }
 
 void countClusters(const FireMask &mask, const std::vector<TruthBox> &truth, int *found, int *falseClusters,
-                   std::vector<int> *foundIds)
+                   std::vector<int> *foundIds, std::vector<std::vector<std::size_t>> *clusters,
+                   const std::vector<char> *flame)
 {
     // A fire is found when a mask pixel lies in its box.
     std::set<int> ids;
-    std::vector<char> inTruth(mask.fire.size(), 0);
+    std::vector<char> inTruth = flame && flame->size() == mask.fire.size() ? *flame : std::vector<char>(mask.fire.size(), 0);
     for (const TruthBox &b : truth) {
         const int l0 = std::max(0, b.firstLine - kTruthMargin), l1 = std::min(mask.lines - 1, b.lastLine + kTruthMargin);
         const int s0 = std::max(0, b.firstSample - kTruthMargin);
@@ -153,8 +175,16 @@ void countClusters(const FireMask &mask, const std::vector<TruthBox> &truth, int
             }
         }
     int falses = 0;
+    std::vector<int> clusterOf(parent.size(), -1);
     for (int i = 0; i < int(parent.size()); ++i)
-        falses += findRoot(parent, i) == i;
+        if (findRoot(parent, i) == i)
+            clusterOf[std::size_t(i)] = falses++;
+    if (clusters) {
+        clusters->assign(std::size_t(falses), {});
+        for (std::size_t at = 0; at < label.size(); ++at)
+            if (label[at] >= 0)
+                (*clusters)[std::size_t(clusterOf[std::size_t(findRoot(parent, label[at]))])].push_back(at);
+    }
     if (found)
         *found = int(ids.size());
     if (falseClusters)
@@ -187,9 +217,10 @@ std::vector<TruthBox> truthBoxes(const std::vector<ScanLineRec> &records, const 
 
 bool measurePass(std::vector<ScanLineRec> &records, const std::vector<FireSighting> &sightings,
                  const FireTestSettings &settings, ColdCurve &curve, const QString &workDir,
-                 DetectionFigures *figures, QString *error)
+                 DetectionFigures *figures, QString *error, const std::vector<Feature> *features, int pass)
 {
     DetectionFigures f;
+    std::vector<int> keptFrom;   // index in the given records of each kept record
     // The live fire test.
     {
         CDspDataBuffer ring(&curve);
@@ -197,14 +228,27 @@ bool measurePass(std::vector<ScanLineRec> &records, const std::vector<FireSighti
         ring.SetFireThresholdOverride(std::uint32_t(settings.fireThreshold));
         std::vector<ScanLineRec> kept;
         kept.reserve(records.size());
-        for (ScanLineRec &r : records)
+        for (std::size_t k = 0; k < records.size(); ++k) {
+            ScanLineRec &r = records[k];
             if (ring.AddLine(r)) {
                 ring.TakeNewLineCount();
                 kept.push_back(r);
+                keptFrom.push_back(int(k));
             }
+        }
         records.swap(kept);
     }
     const std::vector<TruthBox> truth = truthBoxes(records, sightings);
+    std::vector<char> flame;
+    if (features) {
+        flame.assign(records.size() * SAMPLES_PER_LINE, 0);
+        for (std::size_t k = 0; k < records.size(); ++k)
+            for (std::size_t s = 0; s < std::size_t(SAMPLES_PER_LINE); ++s) {
+                const std::size_t given = std::size_t(keptFrom[k]) * SAMPLES_PER_LINE + s;
+                flame[k * SAMPLES_PER_LINE + s] = given < features->size() && (*features)[given] == Feature::Flame;
+            }
+    }
+    const std::vector<char> *flameMask = features ? &flame : nullptr;
     f.sightings = int(truth.size());
     FireMask live;
     live.lines = int(records.size());
@@ -213,7 +257,8 @@ bool measurePass(std::vector<ScanLineRec> &records, const std::vector<FireSighti
         for (int s = 0; s < SAMPLES_PER_LINE; ++s)
             live.fire[std::size_t(l) * SAMPLES_PER_LINE + std::size_t(s)] =
                 records[std::size_t(l)].pix[SAMPLES_PER_LINE - 1 - s] == FIRE_PIXEL;
-    countClusters(live, truth, &f.liveFound, &f.liveFalse);
+    std::vector<int> liveIds;
+    countClusters(live, truth, &f.liveFound, &f.liveFalse, &liveIds, nullptr, flameMask);
 
     // The chain: the recorded log, re-detected and desmoked.
     if (!QDir().mkpath(workDir))
@@ -243,16 +288,48 @@ bool measurePass(std::vector<ScanLineRec> &records, const std::vector<FireSighti
         return fail(error, QStringLiteral("re-detection or desmoke failed in %1").arg(QDir::toNativeSeparators(workDir)));
     if (!read)
         return false;
-    countClusters(before, truth, &f.redetectFound, &f.redetectFalse);
-    std::vector<int> ids;
-    countClusters(after, truth, &f.found, &f.falseClusters, &ids);
+    std::vector<int> redetectIds, ids;
+    countClusters(before, truth, &f.redetectFound, &f.redetectFalse, &redetectIds, nullptr, flameMask);
+    std::vector<std::vector<std::size_t>> clusters;
+    countClusters(after, truth, &f.found, &f.falseClusters, &ids, &clusters, flameMask);
+    for (const std::vector<std::size_t> &pixels : clusters) {
+        ClusterDetail d;
+        d.pass = pass;
+        d.line = int(pixels.front() / SAMPLES_PER_LINE);
+        d.sample = int(pixels.front() % SAMPLES_PER_LINE);
+        d.pixels = int(pixels.size());
+        d.peakMargin = std::numeric_limits<int>::min();
+        d.peakB = std::numeric_limits<int>::min();
+        int votes[3] = {0, 0, 0};
+        for (std::size_t at : pixels) {
+            const ScanLineRec &r = records[at / SAMPLES_PER_LINE];
+            const int s = int(at % SAMPLES_PER_LINE);
+            const int b = r.chanB[s];
+            const int margin = r.chanA[s] + 32768 - std::min(curve.at(b + 32769), desmoke::kCurveCeiling) - int(settings.a0);
+            d.peakMargin = std::max(d.peakMargin, margin);
+            d.peakB = std::max(d.peakB, b);
+            d.byFireLimit = d.byFireLimit || b > settings.fireLimit;
+            if (features) {
+                const std::size_t given = std::size_t(keptFrom[at / SAMPLES_PER_LINE]) * SAMPLES_PER_LINE + std::size_t(s);
+                if (given < features->size() && int((*features)[given]) < 3)
+                    ++votes[int((*features)[given])];
+            }
+        }
+        if (features)
+            d.feature = votes[2] > 0 ? Feature::HotGround : votes[1] > 0 ? Feature::Smoke : Feature::None;
+        f.falseDetails.push_back(d);
+    }
     for (const TruthBox &b : truth) {
         if (!std::binary_search(ids.begin(), ids.end(), b.fireId)) {
             f.missed.push_back(b.fireId);
+            const char *stage = !std::binary_search(liveIds.begin(), liveIds.end(), b.fireId)            ? "live test"
+                                : !std::binary_search(redetectIds.begin(), redetectIds.end(), b.fireId) ? "re-detection"
+                                                                                                         : "desmoke";
+            f.lost.push_back(LostSighting{pass, b.fireId, stage});
             continue;
         }
         double x0, y0, x1, y1;
-        if (centroid(before, b, &x0, &y0) && centroid(after, b, &x1, &y1))
+        if (centroid(before, b, flameMask, &x0, &y0) && centroid(after, b, flameMask, &x1, &y1))
             f.shifts.push_back(std::hypot(x1 - x0, y1 - y0));
     }
     if (figures)

@@ -78,6 +78,7 @@ int run(const Invocation &in)
         || !in.optInt(QStringLiteral("cold-limit"), kDefaultChnBColdLimit, &coldLimit, -100000, 100000)
         || !in.optDouble(QStringLiteral("auto"), 0.0, &autoSeconds, 0.0, 3600.0))
         return kUsage;
+    const bool details = in.has(QStringLiteral("details"));
     sim::FireTestSettings flown;
     flown.fireThreshold = std::int32_t(threshold);
     flown.fireLimit = std::int32_t(fireLimit);
@@ -138,7 +139,7 @@ int run(const Invocation &in)
             settings = autoSettings(records, int(autoSeconds * lineRate + 0.5), flown, curve);
         }
         sim::DetectionFigures f;
-        if (!sim::measurePass(records, sightings, settings, curve, work.path(), &f, &error))
+        if (!sim::measurePass(records, sightings, settings, curve, work.path(), &f, &error, nullptr, pass.toInt()))
             return in.error(error);
         total.add(f);
         out << QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8  %9, %10, %11\n")
@@ -153,6 +154,25 @@ int run(const Invocation &in)
                    .arg(settings.fireThreshold)
                    .arg(settings.fireLimit)
                    .arg(settings.coldLimit);
+    }
+    if (details) {
+        // Every false cluster left after desmoke and every sighting lost,
+        // with the stage that lost it.
+        out << "\nfalse clusters after desmoke: pass, line, sample, pixels, peak margin over the curve, peak channel B, "
+               "made by\n";
+        for (const sim::ClusterDetail &d : total.falseDetails)
+            out << QStringLiteral("  %1  %2  %3  %4  %5  %6  %7\n")
+                       .arg(d.pass, 4)
+                       .arg(d.line, 5)
+                       .arg(d.sample, 5)
+                       .arg(d.pixels, 6)
+                       .arg(d.peakMargin, 6)
+                       .arg(d.peakB, 6)
+                       .arg(d.byFireLimit ? QStringLiteral("fire limit") : QStringLiteral("curve"));
+        out << "lost sightings: pass, fire, lost in\n";
+        for (const sim::LostSighting &l : total.lost)
+            out << QStringLiteral("  %1  %2  %3\n").arg(l.pass, 4).arg(l.fireId, 5).arg(QString::fromLatin1(l.stage));
+        out << "\n";
     }
     out << QStringLiteral("all   %1  %2  %3  %4  %5  %6  %7\n")
                .arg(total.sightings, 9)
@@ -171,7 +191,7 @@ int run(const Invocation &in)
 const bool registered = registerCommand(
     {QStringLiteral("detect-report"),
      QStringLiteral("Measure fire detection of a simulated data set against its truth"),
-     QStringLiteral("DIR [--fire-threshold N] [--fire-limit B] [--cold-limit B] [--auto SECONDS]"),
+     QStringLiteral("DIR [--fire-threshold N] [--fire-limit B] [--cold-limit B] [--auto SECONDS] [--details]"),
      QStringLiteral(
          "DIR is a folder written by \"cindrel simulate\". Every pass's log goes through the live fire\n"
          "test and then re-detection and desmoke, with one detection curve learned over the passes in\n"
@@ -179,10 +199,14 @@ const bool registered = registerCommand(
          "found and its false clusters, the fires left after desmoke and the false clusters left, and\n"
          "how far desmoke moved the centre of the fires it kept (pixels). The logs are not changed.\n"
          "Without --auto the given settings (default: the program's defaults) are used; with --auto the\n"
-         "settings are those the threshold panel's Auto* gives after the first SECONDS of each pass."),
+         "settings are those the threshold panel's Auto* gives after the first SECONDS of each pass.\n"
+         "With --details every false cluster left (where, how large, its peak margin over the curve and\n"
+         "channel B, and whether the fire limit or the curve made it) and every lost sighting (lost in\n"
+         "the live test, in re-detection or by desmoke) are listed too."),
      {{QStringLiteral("fire-threshold"), QStringLiteral("N"), QStringLiteral("fire threshold (default 100)")},
       {QStringLiteral("fire-limit"), QStringLiteral("B"), QStringLiteral("channel B fire limit (default 10000)")},
       {QStringLiteral("cold-limit"), QStringLiteral("B"), QStringLiteral("channel B cold limit (default 1000)")},
-      {QStringLiteral("auto"), QStringLiteral("SECONDS"), QStringLiteral("press Auto* after SECONDS of each pass")}},
+      {QStringLiteral("auto"), QStringLiteral("SECONDS"), QStringLiteral("press Auto* after SECONDS of each pass")},
+      {QStringLiteral("details"), QString(), QStringLiteral("list every false cluster and lost sighting")}},
      1, 1, run});
 } // namespace

@@ -258,14 +258,21 @@ TEST_F(Ring, StartValuesLearnColdestForPositiveChannelB)
 {
     EXPECT_EQ(curve->at(1), 32768);
     EXPECT_EQ(curve->at(32768), 32768);
-    EXPECT_EQ(curve->at(32769), 65536);
+    EXPECT_EQ(curve->at(32769), 49152);
     auto l = saneLine(0);
     for (int i = 0; i < SAMPLES_PER_LINE; ++i) {
-        l->chanA[i] = 20000;   // offset 52768, above 32768
-        l->chanB[i] = 100;
+        l->chanA[i] = i < 840 ? 10000 : 32767;   // offset 42768; full scale
+        l->chanB[i] = i < 840 ? 100 : 200;
     }
+    buf->SetFireDetectParams(false, 32767, 0, 0.0, 0.0, 0.0);
+    buf->SetFireThresholdOverride(100);
     buf->AddLine(*l);
-    EXPECT_EQ(curve->at(100 + 32769), 52768);
+    EXPECT_EQ(curve->at(100 + 32769), 42768);
+    // Full scale at a channel B no ground has shown is flame: it leaves the
+    // start value alone and fires against it.
+    EXPECT_EQ(curve->at(200 + 32769), 49152);
+    EXPECT_EQ(l->pix[0], FIRE_PIXEL);
+    EXPECT_NE(l->pix[1679], FIRE_PIXEL);
 }
 
 // A producer thread adds 200,000 self-consistent lines while the consumer

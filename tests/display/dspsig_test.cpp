@@ -83,7 +83,7 @@ TEST_F(DspSigTest, StartsFromSettingsOwnerAndStepFiles)
     EXPECT_EQ(panel->bMaxThreshold(), 3000);
     EXPECT_EQ(panel->bMinThreshold(), -200);
     EXPECT_EQ(panel->fireAmountEdit()->text(), "12");
-    EXPECT_EQ(panel->bMaxAmountEdit()->text(), "200");
+    EXPECT_EQ(panel->bMaxAmountEdit()->text(), "4800");
     EXPECT_EQ(panel->bMinAmountEdit()->text(), "1");
 
     EXPECT_EQ(panel->fireScroll()->pageStep(), 40);
@@ -273,11 +273,11 @@ TEST_F(DspSigTest, AutoThresholdsAddTheirAmounts)
     tick(*panel, {lineWith(1, 280, -10, 900), lineWith(2, 300, -12, 950)});
     EXPECT_EQ(panel->fireNewest(), 300);
 
-    // Fire newest 300 + amount 50 = 350, sent to the source.
+    // Fire newest 300 + the default amount 200 = 500, sent to the source.
     panel->OnAutoFireThresh();
-    EXPECT_EQ(panel->fireThreshold(), 350);
-    EXPECT_TRUE(source->calls.contains("SetFireThreshold 350"));
-    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 50);
+    EXPECT_EQ(panel->fireThreshold(), 500);
+    EXPECT_TRUE(source->calls.contains("SetFireThreshold 500"));
+    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 200);
 
     source->calls.clear();
     panel->bMaxAmountEdit()->setText("100");
@@ -306,7 +306,7 @@ TEST_F(DspSigTest, AutoWithoutSourceOnlyStoresAmounts)
     panel->bMaxAmountEdit()->setText("70");
     panel->OnAutoAll();
     EXPECT_EQ(setting("LastUsed/BMaxAutoAmtToStore").toInt(), 70);
-    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 50);
+    EXPECT_EQ(setting("LastUsed/FireDetectAutoAmt").toInt(), 200);
     EXPECT_EQ(panel->bMaxThreshold(), 65000);
     EXPECT_EQ(panel->bMinThreshold(), 1000);
     EXPECT_EQ(panel->fireThreshold(), 100);
