@@ -90,9 +90,17 @@ private:
     std::mutex updateMutex_;
 };
 
+// Lines in the ring. The fuzz build makes it small: a 60 MB ring allocated
+// for every input made the log reader's fuzzing crawl, and a small ring
+// wraps within one input, so the wrap-around is fuzzed too.
+#ifndef CINDREL_RING_LINES
+#define CINDREL_RING_LINES 4096
+#endif
+
 class CDspDataBuffer {
 public:
-    static constexpr int kCapacity = 4096;
+    static constexpr int kCapacity = CINDREL_RING_LINES;
+    static_assert(kCapacity >= 2, "the ring holds the current line and at least one before it");
 
     explicit CDspDataBuffer(ColdCurve *coldCurve);
     ~CDspDataBuffer();

@@ -13,20 +13,11 @@
 
 #include <memory>
 
-namespace {
-std::shared_ptr<SimBoard> gBoard;
-std::unique_ptr<BoardAccess> gAccess;
-}
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzzsupport::init();
     dsptiming::setScale(0.0);
     dspconsole::startCapture();
-    gBoard = std::make_shared<SimBoard>(SimBoardConfig());
-    gAccess = std::make_unique<BoardAccess>(std::make_unique<SimDriverChannel>(gBoard));
-    if (gAccess->Open() != 0)
-        std::abort();
     return 0;
 }
 
@@ -37,11 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string path = (fuzzsupport::workDir() + QStringLiteral("/boot.bin")).toStdString();
     if (!fuzzsupport::writeFile(QString::fromStdString(path), data + 1, size - 1))
         return 0;
+    // A board fresh from power-up for every input: a board kept across
+    // inputs gathered every page any input wrote (memory without bound, and
+    // results that depended on earlier inputs).
+    BoardAccess access(std::make_unique<SimDriverChannel>(std::make_shared<SimBoard>(SimBoardConfig())));
+    if (access.Open() != 0)
+        std::abort();
     try {
         if (data[0] & 1)
-            dspboot::configureFPGA_GPIO(*gAccess, path);
+            dspboot::configureFPGA_GPIO(access, path);
         else
-            dspboot::loadEABI(*gAccess, path, (data[0] >> 1) % 3);
+            dspboot::loadEABI(access, path, (data[0] >> 1) % 3);
     } catch (const DspBootError &) {
         // A refused file is the expected outcome of most inputs.
     }

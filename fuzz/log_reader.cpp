@@ -1,5 +1,6 @@
 // Flight log reader: a log of any content replayed with the host fire test
-// through the ring, with a range filter, rewound and replayed again.
+// through the ring, with a range filter, rewound and replayed again in
+// batches.
 // Input: two bytes choosing the range filter, then the log file's bytes.
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
@@ -29,11 +30,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CCindrelDspLog log(first, last, &curve);
     log.OnFileOpen(path);
     auto line = std::make_unique<ScanLineRec>();
+    // First pass one cycle at a time with the fire test, second pass in
+    // batches of three without it; every new line is taken from the ring as
+    // the displays take them (the fuzz build's ring is small, so it wraps).
     for (int pass = 0; pass < 2; ++pass) {
         for (int k = 0; k < 64; ++k) {
-            const bool ended = log.DoNextFwdCycle(0, false, true);
-            if (log.GetNumNewImageLines() > 0) {
-                log.GetPriorImageLine(0, line.get());
+            const bool ended = pass == 0 ? log.DoNextFwdCycle(0, false, true) : log.DoNextFwdCycles(3, false) < 3;
+            const std::uint32_t fresh = log.GetNumNewImageLines();
+            for (std::uint32_t age = 0; age < fresh; ++age)
+                log.GetPriorImageLine(age, line.get());
+            if (fresh > 0) {
                 double lat, lon;
                 log.GetPosition(&lat, &lon);
                 (void)log.GetTrack();

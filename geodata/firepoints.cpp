@@ -454,7 +454,10 @@ std::vector<Cluster> FindClusters(const std::vector<RunRecord> &runs)
     auto cellOf = [&](int run) { return std::max(runs[size_t(run)].cellM, 0.1); };
     // Buckets as wide as the longest link: neighbours are in the 3 x 3 round.
     const double bucket = 1.5 * maxCell;
-    auto key = [](std::int64_t bx, std::int64_t by) { return (bx << 32) ^ (by & 0xffffffff); };
+    // Shifted as unsigned: bucket numbers west of Greenwich are negative.
+    auto key = [](std::int64_t bx, std::int64_t by) {
+        return std::int64_t((std::uint64_t(bx) << 32) ^ (std::uint64_t(by) & 0xffffffffu));
+    };
     std::unordered_map<std::int64_t, std::vector<int>> buckets;
     buckets.reserve(refs.size());
     for (size_t i = 0; i < refs.size(); ++i)

@@ -281,18 +281,21 @@ TEST_F(Commands, RectifyLogWithoutRasterOrRunArea)
     EXPECT_EQ(Notice::last().kind, Notice::Kind::Critical);
     EXPECT_EQ(Notice::last().title, QStringLiteral("Orthorectify Log"));
     EXPECT_EQ(Notice::last().text, QStringLiteral("There is no boundary for NED data to use to extract."));
-    QThread::msleep(100);
     EXPECT_EQ(w.orthoWorker()->PendingCount(), 0);
-    EXPECT_TRUE(w.orthoWorker()->Processed().isEmpty());
 
     // With a recorded run area the raster is extracted for it into the
-    // data folder instead, and the log is queued.
+    // data folder instead, and the log is queued. The worker takes files in
+    // order, so a second log being the only file it processed shows that
+    // the refused request queued nothing.
+    const QString second = QDir::current().absoluteFilePath(QStringLiteral("logs/20240715_1432_Demo_2.plf"));
+    ASSERT_TRUE(apptest::writeSimLog(second, 20));
     Notice::clearRecords();
     w.ReportSwathEdges(500000.0, 4900000.0, 502000.0, 4901000.0, true);
-    Notice::pushTextReply(logPath);
+    Notice::pushTextReply(second);
     w.OnFileRectifyLog();
     EXPECT_EQ(boxCount(), 0);
-    EXPECT_TRUE(waitFor([&] { return w.orthoWorker()->Processed().contains(logPath); }));
+    EXPECT_TRUE(waitFor([&] { return w.orthoWorker()->Processed().contains(second); }));
+    EXPECT_EQ(w.orthoWorker()->Processed(), QStringList{second});
 }
 
 TEST_F(Commands, FtpOpensTheTransferDialogFromMenuAndToolBar)

@@ -423,10 +423,11 @@ TEST_F(LiveSourceTest, StreamFailuresStopLinesWithoutHanging)
         ASSERT_TRUE(src->Initialize());
         Notice::clearRecords();
         src->Start();
-        ASSERT_TRUE(waitFor([&] { return board->linesDelivered() >= 6; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(waitFor([&] {
+            QCoreApplication::processEvents();   // the box comes through the GUI thread
+            return !boxes().isEmpty();
+        }));
         EXPECT_EQ(src->worker()->linesMoved(), 5u);
-        QCoreApplication::processEvents();
         EXPECT_EQ(boxes(), (QStringList{QStringLiteral("Error|ReadDma failed with error 1117: The request could not "
                                                        "be performed because of an I/O device error.")}));
         QElapsedTimer d;
@@ -444,7 +445,10 @@ TEST_F(LiveSourceTest, StreamFailuresStopLinesWithoutHanging)
         Notice::clearRecords();
         src->Start();
         ASSERT_TRUE(waitFor([&] { return src->worker()->linesMoved() == 4; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        // The loop keeps waiting through several empty interrupt waits.
+        const auto before = src->board()->requestCount();
+        ASSERT_TRUE(waitFor([&] { return src->board()->requestCount() >= before + 6; }));
+        QCoreApplication::processEvents();
         src->DoNextFwdCycle(0, false, false);
         EXPECT_EQ(src->GetNumNewImageLines(), 4u);
         EXPECT_EQ(Notice::count(), 0);
@@ -460,13 +464,20 @@ TEST_F(LiveSourceTest, StreamFailuresStopLinesWithoutHanging)
         auto src = makeSource(board);
         ASSERT_TRUE(src->Initialize());
         Notice::clearRecords();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(waitFor([&] { return src->board()->requestCount() > 0; }));
         src->board()->channel()->closeDevice();
-        ASSERT_TRUE(waitFor([&] { return src->worker()->linesMoved() == 0 && src->board()->requestCount() > 0; }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // The loop reports the failure once as it ends.
+        ASSERT_TRUE(waitFor([&] {
+            QCoreApplication::processEvents();
+            return !boxes().isEmpty();
+        }));
+        EXPECT_EQ(src->worker()->linesMoved(), 0u);
+        // No retries after it: nothing more is asked of the board during a
+        // few of the loop's interrupt waits (a window to see an absence,
+        // not a wait for something).
         const auto requests = src->board()->requestCount();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(src->board()->requestCount(), requests);   // the loop has ended
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 * DspWorker::kInterruptWaitMs));
+        EXPECT_EQ(src->board()->requestCount(), requests);
         QCoreApplication::processEvents();
         EXPECT_EQ(boxes(), (QStringList{QStringLiteral("Error|SetupCallbackEvent failed with error 6: The handle is "
                                                        "invalid.")}));

@@ -33,7 +33,10 @@ Mission *g_mission = nullptr;
 
 class FirePointsReport : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
+    // Made by the first test that runs (in SetUp, not SetUpTestSuite: a
+    // failure there would skip the tests, and CTest would count them as
+    // skipped rather than failed).
+    static void MakeMission()
     {
         auto *m = new Mission;
         g_mission = m;
@@ -106,7 +109,12 @@ protected:
     }
     void SetUp() override
     {
-        if (!g_mission || !g_mission->ready)
+        if (!g_mission) {
+            MakeMission();
+            if (HasFatalFailure())
+                return;
+        }
+        if (!g_mission->ready)
             GTEST_FAIL() << "the mission could not be made";
     }
 };
