@@ -7,7 +7,6 @@
 #include "geodata/cmosaic.h"
 #include "ortho/crectifiedstripchart.h"
 #include "platform/notice.h"
-#include "platform/paths.h"
 #include "sim/demodata.h"
 #include "sim/linegenerator.h"
 #include "sim/scene.h"
@@ -42,10 +41,7 @@ bool prepare(const QString &dir)
     sp.fireSpreadM = 1500;
     sim::Scene scene(sp);
     QString error;
-    const auto tilePath = [](int i) {
-        return cindrel::mapCDrivePath(QStringLiteral("C:\\demdata\\cd%1\\demimage").arg(i, 2, 10, QLatin1Char('0')));
-    };
-    if (!sim::writeDemTiles(scene, dir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), tilePath, &error))
+    if (!sim::writeDemTiles(scene, dir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), sim::driveTilePath, &error))
         return false;
     CElevationData dem;
     if (!dem.ExtractArea(-121.56, 44.56, -121.44, 44.46, dir + QStringLiteral("/20240715_1432_Bench")))

@@ -17,7 +17,6 @@
 #include "ortho/crectifiedstripchart.h"
 #include "ortho/orthorectifyworker.h"
 #include "platform/notice.h"
-#include "platform/paths.h"
 #include "sim/demodata.h"
 #include "sim/linegenerator.h"
 #include "sim/scene.h"
@@ -64,10 +63,7 @@ bool prepare(const QString &dir)
     sp.fireSpreadM = 1500;
     sim::Scene scene(sp);
     QString error;
-    const auto tilePath = [](int i) {
-        return cindrel::mapCDrivePath(QStringLiteral("C:\\demdata\\cd%1\\demimage").arg(i, 2, 10, QLatin1Char('0')));
-    };
-    if (!sim::writeDemTiles(scene, dir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), tilePath, &error))
+    if (!sim::writeDemTiles(scene, dir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), sim::driveTilePath, &error))
         return false;
     sim::PassParams pass;
     pass.startLat = 44.41;

@@ -12,7 +12,6 @@
 #include "datasource/coldcurve.h"
 #include "geodata/celevationdata.h"
 #include "platform/notice.h"
-#include "platform/paths.h"
 #include "sim/demodata.h"
 #include "sim/linegenerator.h"
 #include "sim/scene.h"
@@ -84,10 +83,7 @@ int main(int argc, char **argv)
     sp.fireSpreadM = 1500;
     const sim::Scene scene(sp);
     QString error;
-    const auto tilePath = [](int i) {
-        return cindrel::mapCDrivePath(QStringLiteral("C:\\demdata\\cd%1\\demimage").arg(i, 2, 10, QLatin1Char('0')));
-    };
-    if (!sim::writeDemTiles(scene, dir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), tilePath, &error)) {
+    if (!sim::writeDemTiles(scene, dir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), sim::driveTilePath, &error)) {
         std::fprintf(stderr, "swath_export: %s\n", qPrintable(error));
         return 1;
     }

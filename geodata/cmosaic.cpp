@@ -422,16 +422,22 @@ void CMosaic::OpenHeatFiles(const QString &finalBase)
     }
 }
 
-void CMosaic::AddHeatPoint(double latitude, double longitude, const QString &passName)
+int CMosaic::WriteHeatShape(double latitude, double longitude)
 {
     if (!shp_ || !dbf_)
-        return;
+        return -1;
     double x = longitude, y = latitude;
     SHPObject *obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
     if (!obj)
-        return;
+        return -1;
     const int shape = SHPWriteObject(shp_, -1, obj);
     SHPDestroyObject(obj);
+    return shape;
+}
+
+void CMosaic::AddHeatPoint(double latitude, double longitude, const QString &passName)
+{
+    const int shape = WriteHeatShape(latitude, longitude);
     if (shape < 0)
         return;
     const QByteArray pass = (passName.isEmpty() ? passName_ : passName).toLatin1();
@@ -441,14 +447,7 @@ void CMosaic::AddHeatPoint(double latitude, double longitude, const QString &pas
 
 void CMosaic::AddHeatPoint(const firepoints::RunRecord &run, const firepoints::FirePixel &p)
 {
-    if (!shp_ || !dbf_)
-        return;
-    double x = p.lon, y = p.lat;
-    SHPObject *obj = SHPCreateSimpleObject(SHPT_POINT, 1, &x, &y, nullptr);
-    if (!obj)
-        return;
-    const int shape = SHPWriteObject(shp_, -1, obj);
-    SHPDestroyObject(obj);
+    const int shape = WriteHeatShape(p.lat, p.lon);
     if (shape < 0)
         return;
     // The whole attribute record at once, each field as the attribute

@@ -75,6 +75,9 @@ public:
     int ClusterCount() const { return clusterCount_; }
 
 private:
+    // The point's shape record; its index, or -1 when the heat files are
+    // not open or the record could not be written.
+    int WriteHeatShape(double latitude, double longitude);
     void OpenHeatFiles(const QString &base);
     void BuildMosaic();
     // Closes the heat files written under their temporary name and puts

@@ -2,6 +2,7 @@
 
 #include "datasource/ccindreldsplog.h"
 #include "datasource/cdspdatabuffer.h"
+#include "platform/paths.h"
 #include "sim/geodesy.h"
 
 #include <QDir>
@@ -101,6 +102,11 @@ bool writeBil(const QString &baseName, const BilLayout &recipe, const void *data
     if (f.write(src, total) != total || !f.flush())
         return fail(error, QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(f.fileName()), f.errorString()));
     return true;
+}
+
+QString driveTilePath(int index)
+{
+    return cindrel::mapCDrivePath(QStringLiteral("C:\\demdata\\cd%1\\demimage").arg(index, 2, 10, QLatin1Char('0')));
 }
 
 bool writeDemTiles(const Scene &scene, const QString &boundaryFile, const std::function<QString(int)> &tilePath,

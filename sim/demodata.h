@@ -37,6 +37,10 @@ struct BilLayout {
 };
 bool writeBil(const QString &baseName, const BilLayout &recipe, const void *data, QString *error);
 
+// Where the elevation reader looks for tile `index` on the drive:
+// "C:\demdata\cdNN\demimage" (NN two digits).
+QString driveTilePath(int index);
+
 // Elevation tiles of the scene and their boundary file. tilePath(index)
 // gives the tile's base name (without extension); folders are created.
 bool writeDemTiles(const Scene &scene, const QString &boundaryFile,

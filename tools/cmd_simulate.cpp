@@ -119,10 +119,7 @@ int run(const Invocation &in)
     say(QStringLiteral("building the scene"));
     const sim::Scene world(scene);
     say(QStringLiteral("writing %1 elevation tile(s)").arg(world.tiles().size()));
-    const auto tilePath = [](int index) {
-        return cindrel::mapCDrivePath(QStringLiteral("C:\\demdata\\cd%1\\demimage").arg(index, 2, 10, QLatin1Char('0')));
-    };
-    if (!sim::writeDemTiles(world, outDir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), tilePath, &error)
+    if (!sim::writeDemTiles(world, outDir + QStringLiteral("/Cindrel_ElevationTileBoundaries.dat"), sim::driveTilePath, &error)
         || !sim::writeShiftGrids(outDir, &error) || !sim::writeGeoData(world, outDir, &error)
         || !sim::writeButtons(outDir, &error) || !sim::writeLogos(outDir, &error))
         return in.error(error);
