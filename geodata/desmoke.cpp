@@ -557,7 +557,7 @@ bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progr
 // The whole processing
 
 int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
-               const ColdCurve *curve, std::FILE *progress)
+               const ColdCurve *curve, std::FILE *progress, const std::function<bool()> &mayReplace)
 {
     Q_UNUSED(a2)
     Q_UNUSED(a1)
@@ -586,6 +586,7 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
         ok = desmoke::DesmokeClusters(files, fireLimit, progress);
     }
     ok = ok && desmoke::MergeDesmoked(files, layout, lines, progress);
+    ok = ok && (!mayReplace || mayReplace());
     if (ok) {
         say(progress, "\n\n\nupdating the log file\n");
         say(progress, "\n\n\nto the end");

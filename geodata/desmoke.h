@@ -40,6 +40,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 // Where the parts that the processing uses lie in one record of a log.
@@ -74,9 +75,11 @@ struct DesmokeFiles {
 // The whole processing. a2 and a1 belong to the stored detection
 // parameters and are accepted for them; the test itself uses a0, the two
 // channel B limits and the curve. Returns 0 on success, -1 on failure (the
-// log then is unchanged).
+// log then is unchanged). mayReplace, when given, is asked once the new log
+// is complete, before it takes the log's place: false leaves the log as it
+// was (-1).
 int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
-               const ColdCurve *curve, std::FILE *progress = stdout);
+               const ColdCurve *curve, std::FILE *progress = stdout, const std::function<bool()> &mayReplace = {});
 
 // The steps, each reading and writing the work files named by `files`.
 // Each returns false (after a message on `progress`) when a file cannot be

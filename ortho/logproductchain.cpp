@@ -160,13 +160,14 @@ int LogProductChain::RunScript(const QString &logPath)
 
 LogOutcome LogProductChain::Run(const LogJob &job) const
 {
-    const LogOutcome result = RunSteps(job);
-    if (!result.logMissing && !result.WriteRecord(!job.buildMosaic, !job.runScript))
+    bool record = true;
+    const LogOutcome result = RunSteps(job, &record);
+    if (record && !result.logMissing && !result.WriteRecord(!job.buildMosaic, !job.runScript))
         qWarning() << "cannot write" << LogOutcome::RecordPath(job.logPath);
     return result;
 }
 
-LogOutcome LogProductChain::RunSteps(const LogJob &job) const
+LogOutcome LogProductChain::RunSteps(const LogJob &job, bool *record) const
 {
     LogOutcome result;
     result.path = job.logPath;
@@ -205,6 +206,17 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job) const
         result.elevationExtracted = true;
     }
 
+    // The caller's raster, when it is still being made, is waited for
+    // before anything in the log's folder changes.
+    bool asked = false, elevationMade = true;
+    const auto waitForElevation = [&]() {
+        if (!asked) {
+            asked = true;
+            elevationMade = !job.elevationMade || job.elevationMade();
+        }
+        return elevationMade;
+    };
+
     // 3-4. Fire pixels recomputed and desmoked with the stored parameters.
     if (job.progress)
         job.progress(QStringLiteral("desmoke"));
@@ -217,7 +229,15 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job) const
         const int coldLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
         // A failed run leaves the log as recorded; the products are then
         // made from the fire pixels of the flight.
-        result.desmoke = DesmokeLog(job.logPath, a2, a1, a0, fireLimit, coldLimit, curve, nullptr);
+        result.desmoke = DesmokeLog(job.logPath, a2, a1, a0, fireLimit, coldLimit, curve, nullptr, waitForElevation);
+    }
+    if (!waitForElevation()) {
+        *record = false;
+        result.desmoke = -1;
+        result.elevationFailed = true;
+        result.status = LogOutcome::Status::NoElevation;
+        result.reason = QStringLiteral("the elevation raster of the run was not made");
+        return result;
     }
 
     // 5. The ortho products, into the log's folder.

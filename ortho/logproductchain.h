@@ -35,6 +35,12 @@ struct LogJob {
     int centralMeridian = 0;   // signed whole degrees, west negative
     // The caller made the elevation raster: the chain does not extract it.
     bool elevationReady = false;
+    // With elevationReady, while the caller is still making the raster:
+    // asked once, before the desmoked log takes the log's place (and so
+    // before the ortho products), waits for the raster and says whether it
+    // was made. False stops the chain with the log as it was and no record
+    // written (the caller names the log).
+    std::function<bool()> elevationMade;
     // The mission mosaic of the log's folder is rebuilt after the products
     // (a batch of logs rebuilds it once, after the last one).
     bool buildMosaic = true;
@@ -110,6 +116,6 @@ public:
     static int RunScript(const QString &logPath);
 
 private:
-    LogOutcome RunSteps(const LogJob &job) const;
+    LogOutcome RunSteps(const LogJob &job, bool *record) const;
     ColdCurve *curve;
 };

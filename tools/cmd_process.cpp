@@ -46,6 +46,8 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -163,6 +165,13 @@ int runChild(const Invocation &in)
         e << "rectify: " << stage << " " << done << " " << total << "\n";
         e.flush();
     };
+    // The parent is still cutting the mission's raster: it says on standard
+    // input whether it made it ("elevation: ready").
+    if (in.has(QStringLiteral("wait-elevation")))
+        job.elevationMade = []() {
+            char line[64] = {};
+            return std::fgets(line, sizeof line, stdin) && QByteArray(line).trimmed() == "elevation: ready";
+        };
     // The rectifier's second thread: while the parent's pool has a spare
     // core, or as the parent split the cores.
     CoreTokens cores;
@@ -275,67 +284,117 @@ private:
     qint64 lastDraw = -1000;
 };
 
-// Runs "cindrel process-log ARGS" for each task, at most `jobs` at a time.
-// onLine gets every line the child writes to standard error, onDone its
-// exit code (-1 when it did not start or crashed) and standard output;
-// coreFree is called when a child has ended and no task is left to take
-// its core.
-void runChildren(const QVector<QStringList> &tasks, int jobs, const std::function<void(int, const QString &)> &onLine,
-                 const std::function<void(int, int, const QString &)> &onDone,
-                 const std::function<void()> &coreFree = {})
-{
-    QEventLoop loop;
-    int next = 0, running = 0;
-    std::function<void()> startMore;
-    auto finish = [&](int task, int code, const QString &out) {
-        onDone(task, code, out);
-        --running;
-        if (next < tasks.size())
-            startMore();
-        else if (coreFree)
-            coreFree();
-        if (running == 0)
-            loop.quit();
-    };
-    startMore = [&]() {
-        while (running < jobs && next < tasks.size()) {
-            const int task = next++;
-            auto *p = new QProcess(&loop);
-            auto pending = std::make_shared<QByteArray>();
-            auto drain = [p, pending, task, &onLine](bool all) {
-                pending->append(p->readAllStandardError());
-                int nl;
-                while ((nl = pending->indexOf('\n')) >= 0) {
-                    onLine(task, QString::fromUtf8(pending->left(nl)));
-                    pending->remove(0, nl + 1);
-                }
-                if (all && !pending->isEmpty()) {
-                    onLine(task, QString::fromUtf8(*pending));
-                    pending->clear();
-                }
-            };
-            QObject::connect(p, &QProcess::readyReadStandardError, p, [drain]() { drain(false); });
-            QObject::connect(p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), p,
-                             [p, drain, task, &finish](int code, QProcess::ExitStatus status) {
-                                 drain(true);
-                                 const QString out = QString::fromUtf8(p->readAllStandardOutput());
-                                 p->deleteLater();
-                                 finish(task, status == QProcess::NormalExit ? code : -1, out);
-                             });
-            QObject::connect(p, &QProcess::errorOccurred, p, [p, task, &finish](QProcess::ProcessError error) {
-                if (error != QProcess::FailedToStart)
-                    return;   // a crash also ends with finished()
-                p->deleteLater();
-                finish(task, -1, QString());
+// Runs "cindrel process-log ARGS" for each task in task order, at most
+// `room` at a time. onLine gets every line a child writes to standard
+// error, onDone its exit code (-1 when it did not start or crashed) and
+// standard output; started is told of every child that has been started.
+// A task that skip() turns down when its turn comes is not started.
+// coreFree is called for every core no child will take any more: once no
+// task is left to start, for each core of the room no child holds and for
+// each child that ends.
+class ChildRunner {
+public:
+    ChildRunner(const QVector<QStringList> &tasks, int room) : tasks(tasks), room(room) {}
+
+    std::function<void(int task, const QString &line)> onLine;
+    std::function<void(int task, int code, const QString &out)> onDone;
+    std::function<void(int task, QProcess *child)> started;
+    std::function<bool(int task)> skip;
+    std::function<void()> coreFree;
+
+    // Returns when every child has ended and `beside`, when given, has
+    // returned. beside runs on a thread of its own from the start, on a
+    // core of its own (not one of the room), which goes to the children
+    // when it returns.
+    void Run(const std::function<void()> &beside = {})
+    {
+        std::thread worker;
+        if (beside) {
+            besideRunning = true;
+            worker = std::thread([this, beside]() {
+                beside();
+                Post([this]() {
+                    besideRunning = false;
+                    ++room;
+                    Settle();
+                });
             });
-            ++running;
-            p->start(QCoreApplication::applicationFilePath(), QStringList{kChildCommand} + tasks[task]);
         }
-    };
-    startMore();
-    if (running > 0)
-        loop.exec();
-}
+        Settle();
+        if (!Done())
+            loop.exec();
+        if (worker.joinable())
+            worker.join();
+    }
+    // Runs f on the thread of Run, from any thread.
+    void Post(std::function<void()> f) { QMetaObject::invokeMethod(&loop, std::move(f), Qt::QueuedConnection); }
+    // The child of a task while it runs, else null.
+    QProcess *Child(int task) const { return children.value(task); }
+
+private:
+    bool Done() const { return children.isEmpty() && next >= tasks.size() && !besideRunning; }
+    void Settle()
+    {
+        while (children.size() < room && next < tasks.size()) {
+            const int task = next++;
+            if (!skip || !skip(task))
+                Start(task);
+        }
+        for (; next >= tasks.size() && given < room - children.size(); ++given)
+            if (coreFree)
+                coreFree();
+        if (Done())
+            loop.quit();
+    }
+    void Finish(int task, int code, const QString &out)
+    {
+        children.remove(task);
+        onDone(task, code, out);
+        Settle();
+    }
+    void Start(int task)
+    {
+        auto *p = new QProcess(&loop);
+        auto pending = std::make_shared<QByteArray>();
+        auto drain = [this, p, pending, task](bool all) {
+            pending->append(p->readAllStandardError());
+            int nl;
+            while ((nl = pending->indexOf('\n')) >= 0) {
+                onLine(task, QString::fromUtf8(pending->left(nl)));
+                pending->remove(0, nl + 1);
+            }
+            if (all && !pending->isEmpty()) {
+                onLine(task, QString::fromUtf8(*pending));
+                pending->clear();
+            }
+        };
+        QObject::connect(p, &QProcess::readyReadStandardError, p, [drain]() { drain(false); });
+        QObject::connect(p, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), p,
+                         [this, p, drain, task](int code, QProcess::ExitStatus status) {
+                             drain(true);
+                             const QString out = QString::fromUtf8(p->readAllStandardOutput());
+                             p->deleteLater();
+                             Finish(task, status == QProcess::NormalExit ? code : -1, out);
+                         });
+        QObject::connect(p, &QProcess::errorOccurred, p, [this, p, task](QProcess::ProcessError error) {
+            if (error != QProcess::FailedToStart)
+                return;   // a crash also ends with finished()
+            p->deleteLater();
+            Finish(task, -1, QString());
+        });
+        children.insert(task, p);
+        p->start(QCoreApplication::applicationFilePath(), QStringList{kChildCommand} + tasks[task]);
+        if (started && children.value(task) == p)
+            started(task, p);
+    }
+
+    QVector<QStringList> tasks;
+    int room;
+    int next = 0, given = 0;
+    bool besideRunning = false;
+    QMap<int, QProcess *> children;
+    QEventLoop loop;
+};
 
 QMap<QString, QString> keyValues(const QString &text, QStringList *products)
 {
@@ -465,7 +524,9 @@ int runProcess(const Invocation &in)
     };
     for (int i : order)
         progress.step(i, QStringLiteral("run area"));
-    runChildren(tasks, int(jobs), onLine, [&](int task, int code, const QString &out) {
+    ChildRunner survey(tasks, int(jobs));
+    survey.onLine = onLine;
+    survey.onDone = [&](int task, int code, const QString &out) {
         LogEntry &l = logs[order[task]];
         QStringList unused;
         const auto kv = keyValues(out, &unused);
@@ -477,53 +538,102 @@ int runProcess(const Invocation &in)
         else
             for (int k = 0; k < 4; ++k)
                 l.box[k] = box[k].toDouble();
-    });
+    };
+    survey.Run();
 
     // 2. One elevation raster per mission, for the area of all its logs.
-    QStringList missions;   // elevation names in log order
-    for (const LogEntry &l : logs)
-        if (!l.failed && !missions.contains(l.elevationName))
-            missions.append(l.elevationName);
-    for (const QString &m : missions) {
-        double w = 1e9, n = -1e9, e = -1e9, s = 1e9;
-        for (const LogEntry &l : logs)
-            if (!l.failed && l.elevationName == m) {
-                w = std::min(w, l.box[0]);
-                n = std::max(n, l.box[1]);
-                e = std::max(e, l.box[2]);
-                s = std::min(s, l.box[3]);
-            }
-        progress.batch(QStringLiteral("%1: elevation").arg(QFileInfo(m).completeBaseName()));
-        LogOutcome extraction;
-        if (!LogProductChain::ExtractElevation(w, n, e, s, m, &extraction))
-            for (LogEntry &l : logs)
-                if (!l.failed && l.elevationName == m)
-                    fail(l, extraction.status, extraction.reason);
+    // With one core it is cut before the chains; with more, the parent cuts
+    // the rasters on one of the cores while the first logs go through
+    // desmoke, and tells each child on its standard input whether its
+    // mission's raster was made before the desmoked log replaces the log.
+    struct Cut {
+        QString name;   // elevation name, in log order
+        double west = 1e9, north = -1e9, east = -1e9, south = 1e9;
+    };
+    std::vector<Cut> cuts;
+    for (const LogEntry &l : logs) {
+        if (l.failed)
+            continue;
+        auto c = std::find_if(cuts.begin(), cuts.end(), [&](const Cut &k) { return k.name == l.elevationName; });
+        if (c == cuts.end())
+            c = cuts.insert(cuts.end(), Cut{l.elevationName});
+        c->west = std::min(c->west, l.box[0]);
+        c->north = std::max(c->north, l.box[1]);
+        c->east = std::max(c->east, l.box[2]);
+        c->south = std::min(c->south, l.box[3]);
     }
+    const auto cutStarts = [&](std::size_t k) {
+        progress.batch(QStringLiteral("%1: elevation").arg(QFileInfo(cuts[k].name).completeBaseName()));
+    };
+    const auto cutEnded = [&](std::size_t k, bool made, const LogOutcome &extraction) {
+        if (!made)
+            for (LogEntry &l : logs)
+                if (!l.failed && l.elevationName == cuts[k].name)
+                    fail(l, extraction.status, extraction.reason);
+    };
+    const bool beside = jobs > 1 && !cuts.empty();
+    if (!beside)
+        for (std::size_t k = 0; k < cuts.size(); ++k) {
+            const Cut &c = cuts[k];
+            cutStarts(k);
+            LogOutcome extraction;
+            cutEnded(k, LogProductChain::ExtractElevation(c.west, c.north, c.east, c.south, c.name, &extraction),
+                     extraction);
+        }
 
-    // 3. The chain of every log that has its raster. The cores the first
-    // children leave free, and those of children with no log left to take
-    // up, go to the rectifiers' second threads.
+    // 3. The chain of every log that has its raster (or is getting it).
+    // The cores the first children leave free, and those of children with
+    // no log left to take up, go to the rectifiers' second threads.
     order.clear();
     tasks.clear();
     QStringList texts;
     for (const char *o : {"tail", "tech"})
         if (in.has(QLatin1String(o)))
             texts << QStringLiteral("--") + QLatin1String(o) << in.value(QLatin1String(o));
+    if (beside)
+        texts << QStringLiteral("--wait-elevation");
     for (int i = 0; i < logs.size(); ++i)
         if (!logs[i].failed)
             order.append(i);
     const int first = std::min(int(jobs), int(order.size()));
     CoreTokens cores;
-    if (jobs > 1 && cores.Create(int(jobs) - first))
+    if (jobs > 1 && cores.Create(0))
         texts << QStringLiteral("--cores") << cores.Name();
     else
         texts << QStringLiteral("--threads") << QString::number(jobs >= 2 * first ? 2 : 1);
     for (int i : order)
         tasks.append(QStringList{logs[i].path} + texts);
-    const auto coreFree = [&cores]() { cores.Give(); };
-    runChildren(tasks, int(jobs), onLine, [&](int task, int code, const QString &out) {
+    ChildRunner chains(tasks, beside ? int(jobs) - 1 : int(jobs));
+    // Whether each cut has made its raster (1), failed (-1) or is going on (0).
+    std::vector<int> cutState(cuts.size(), 0);
+    std::vector<bool> told(std::size_t(tasks.size()), false);
+    const auto tell = [&](int task) {
+        QProcess *child = chains.Child(task);
+        const std::size_t k = std::size_t(std::find_if(cuts.begin(), cuts.end(), [&](const Cut &c) {
+                                                return c.name == logs[order[task]].elevationName;
+                                            }) - cuts.begin());
+        if (!child || told[std::size_t(task)] || cutState[k] == 0)
+            return;
+        told[std::size_t(task)] = true;
+        child->write(cutState[k] > 0 ? "elevation: ready\n" : "elevation: failed\n");
+        child->closeWriteChannel();
+    };
+    // A log whose raster could not be made is named as if its chain had
+    // never started: what its child says after is of no account.
+    chains.onLine = [&](int task, const QString &text) {
+        if (!logs[order[task]].failed)
+            onLine(task, text);
+    };
+    chains.skip = [&](int task) { return logs[order[task]].failed; };
+    chains.started = [&](int task, QProcess *) {
+        if (beside)
+            tell(task);
+    };
+    chains.coreFree = [&cores]() { cores.Give(); };
+    chains.onDone = [&](int task, int code, const QString &out) {
         LogEntry &l = logs[order[task]];
+        if (l.failed)
+            return;
         QStringList products;
         const auto kv = keyValues(out, &products);
         l.fraction = 1.0;
@@ -543,7 +653,31 @@ int runProcess(const Invocation &in)
         l.failed = !l.outcome.Succeeded();
         progress.step(order[task], l.failed ? QStringLiteral("no products - %1").arg(l.outcome.reason)
                                             : QStringLiteral("%1 products").arg(products.size()));
-    }, coreFree);
+    };
+    if (!beside) {
+        chains.Run();
+    } else {
+        // The cut runs on a thread of the parent and hands each result to
+        // the parent's loop, which tells the children of that mission.
+        std::vector<Cut> work = cuts;
+        cutStarts(0);
+        chains.Run([&chains, work, &cutState, &cutEnded, &cutStarts, &tell, &tasks]() {
+            for (std::size_t k = 0; k < work.size(); ++k) {
+                const Cut &c = work[k];
+                LogOutcome extraction;
+                const bool made =
+                    LogProductChain::ExtractElevation(c.west, c.north, c.east, c.south, c.name, &extraction);
+                chains.Post([&, k, made, extraction]() {
+                    cutState[k] = made ? 1 : -1;
+                    cutEnded(k, made, extraction);
+                    for (int task = 0; task < tasks.size(); ++task)
+                        tell(task);
+                    if (k + 1 < cutState.size())
+                        cutStarts(k + 1);
+                });
+            }
+        });
+    }
 
     // 4. Each mission's mosaic once, from its passes in the folder, then the
     // site's script for every log in log order.
@@ -618,10 +752,16 @@ const bool registered = registerCommand(
 
 const bool registeredChild = registerCommand(
     {kChildCommand, QStringLiteral("One log of cindrel process (started by it)"),
-     QStringLiteral("LOG [--survey] [--elevation METRES] [--tail NUMBER] [--tech NAME] [--threads N | --cores POOL]"),
+     QStringLiteral("LOG [--survey] [--elevation METRES] [--tail NUMBER] [--tech NAME] [--threads N | --cores POOL]"
+                    " [--wait-elevation]"),
      QStringLiteral("With --survey prints the latitude/longitude box of the log's swath; otherwise runs the\n"
-                    "product chain on the log with its elevation raster made, without mosaic and script."),
+                    "product chain on the log with its elevation raster made, without mosaic and script.\n"
+                    "With --wait-elevation the raster is still being made: before the desmoked log replaces\n"
+                    "the log, the chain waits for the line \"elevation: ready\" on standard input; any other\n"
+                    "line, or none, stops it with the log as it was."),
      {{QStringLiteral("survey"), QString(), QStringLiteral("only the run area")},
+      {QStringLiteral("wait-elevation"), QString(),
+       QStringLiteral("wait on standard input for the elevation raster before changing the log")},
       {QStringLiteral("threads"), QStringLiteral("N"), QStringLiteral("rectifier threads, 1 or 2 (default 1)")},
       {QStringLiteral("cores"), QStringLiteral("POOL"),
        QStringLiteral("the parent's pool of spare cores: a second rectifier thread while one is free")},
