@@ -11,11 +11,14 @@
 //   2. each mission's elevation raster is cut once for the area of all its
 //      logs (the logs of a mission share one raster name);
 //   3. every log goes through the chain with its raster ready, without the
-//      mosaic and the script;
+//      mosaic and the script. With more than one core, stages 2 and 3
+//      overlap: the parent cuts the rasters on one core while the first
+//      children desmoke their logs, and a child waits for its mission's
+//      raster before its desmoked log replaces the log;
 //   4. each mission's mosaic is rebuilt once, then the script runs for every
 //      log in log order.
 // --jobs N is the number of cores the command uses: up to N children run at
-// once, and in stage 3 a child's rectifier traces with a second thread
+// once (N - 1 while the parent cuts a raster), and in stage 3 a child's rectifier traces with a second thread
 // while a core is free (CoreTokens), so the last logs take the cores the
 // others left. With --jobs 1 everything runs on one core.
 #include "app/imageviewer.h"
@@ -302,29 +305,31 @@ public:
     std::function<bool(int task)> skip;
     std::function<void()> coreFree;
 
-    // Returns when every child has ended and `beside`, when given, has
-    // returned. beside runs on a thread of its own from the start, on a
-    // core of its own (not one of the room), which goes to the children
-    // when it returns.
-    void Run(const std::function<void()> &beside = {})
+    // Returns when every child has ended and the parent's work beside them
+    // (Beside) is done.
+    void Run()
     {
-        std::thread worker;
-        if (beside) {
-            besideRunning = true;
-            worker = std::thread([this, beside]() {
-                beside();
-                Post([this]() {
-                    besideRunning = false;
-                    ++room;
-                    Settle();
-                });
-            });
-        }
         Settle();
         if (!Done())
             loop.exec();
-        if (worker.joinable())
-            worker.join();
+        for (std::thread &t : workers)
+            t.join();
+    }
+    // From the thread of Run, when a child has ended and before another is
+    // started on its core (in onDone): `work` runs on a thread of its own
+    // on that core, which goes back to the children when it returns.
+    void Beside(std::function<void()> work)
+    {
+        --room;
+        ++besideRunning;
+        workers.emplace_back([this, work]() {
+            work();
+            Post([this]() {
+                --besideRunning;
+                ++room;
+                Settle();
+            });
+        });
     }
     // Runs f on the thread of Run, from any thread.
     void Post(std::function<void()> f) { QMetaObject::invokeMethod(&loop, std::move(f), Qt::QueuedConnection); }
@@ -332,7 +337,7 @@ public:
     QProcess *Child(int task) const { return children.value(task); }
 
 private:
-    bool Done() const { return children.isEmpty() && next >= tasks.size() && !besideRunning; }
+    bool Done() const { return children.isEmpty() && next >= tasks.size() && besideRunning == 0; }
     void Settle()
     {
         while (children.size() < room && next < tasks.size()) {
@@ -391,7 +396,8 @@ private:
     QVector<QStringList> tasks;
     int room;
     int next = 0, given = 0;
-    bool besideRunning = false;
+    int besideRunning = 0;
+    std::vector<std::thread> workers;
     QMap<int, QProcess *> children;
     QEventLoop loop;
 };
@@ -491,25 +497,27 @@ int runProcess(const Invocation &in)
     Progress progress(in.err(), logs);
 
     // 1. The swath of every log.
-    QVector<int> order;
-    QVector<QStringList> tasks;
-    const QStringList common = {QStringLiteral("--elevation"), QString::number(elevation, 'g', 17)};
+    QVector<int> order;   // the logs not failed before the children start
     for (int i = 0; i < logs.size(); ++i)
-        if (!logs[i].failed) {
+        if (!logs[i].failed)
             order.append(i);
-            tasks.append(QStringList{logs[i].path, QStringLiteral("--survey")} + common);
-        }
+    const QStringList common = {QStringLiteral("--elevation"), QString::number(elevation, 'g', 17)};
+    const auto surveyTask = [&](int i) { return QStringList{logs[i].path, QStringLiteral("--survey")} + common; };
     auto childFailed = [&](LogEntry &l, int code) {
         fail(l, LogOutcome::Status::RectifierFailed,
              QStringLiteral("the processing stopped unexpectedly (%1)")
                  .arg(code < 0 ? QStringLiteral("crashed") : QStringLiteral("exit status %1").arg(code)));
     };
-    auto onLine = [&](int task, const QString &text) {
-        LogEntry &l = logs[order[task]];
+    // A line a child of log i wrote to standard error. A log already named
+    // failed (its raster could not be made) is not followed any further.
+    auto onLine = [&](int i, const QString &text) {
+        LogEntry &l = logs[i];
+        if (l.failed)
+            return;
         if (text.startsWith(QLatin1String("step: "))) {
             const QString step = text.mid(6);
             l.fraction = step == QLatin1String("desmoke") ? 0.1 : step == QLatin1String("orthorectify") ? 0.4 : l.fraction;
-            progress.step(order[task], step);
+            progress.step(i, step);
         } else if (text.startsWith(QLatin1String("rectify: "))) {
             const QStringList f = text.mid(9).split(QLatin1Char(' '));
             const int stage = f.value(0).toInt(), done = f.value(1).toInt(), total = f.value(2).toInt();
@@ -522,12 +530,8 @@ int runProcess(const Invocation &in)
             progress.line(QStringLiteral("%1: %2").arg(l.name, text));
         }
     };
-    for (int i : order)
-        progress.step(i, QStringLiteral("run area"));
-    ChildRunner survey(tasks, int(jobs));
-    survey.onLine = onLine;
-    survey.onDone = [&](int task, int code, const QString &out) {
-        LogEntry &l = logs[order[task]];
+    const auto surveyDone = [&](int i, int code, const QString &out) {
+        LogEntry &l = logs[i];
         QStringList unused;
         const auto kv = keyValues(out, &unused);
         const QStringList box = kv.value(QStringLiteral("area")).split(QLatin1Char(' '));
@@ -539,29 +543,26 @@ int runProcess(const Invocation &in)
             for (int k = 0; k < 4; ++k)
                 l.box[k] = box[k].toDouble();
     };
-    survey.Run();
 
     // 2. One elevation raster per mission, for the area of all its logs.
-    // With one core it is cut before the chains; with more, the parent cuts
-    // the rasters on one of the cores while the first logs go through
-    // desmoke, and tells each child on its standard input whether its
-    // mission's raster was made before the desmoked log replaces the log.
     struct Cut {
         QString name;   // elevation name, in log order
         double west = 1e9, north = -1e9, east = -1e9, south = 1e9;
     };
     std::vector<Cut> cuts;
-    for (const LogEntry &l : logs) {
-        if (l.failed)
-            continue;
-        auto c = std::find_if(cuts.begin(), cuts.end(), [&](const Cut &k) { return k.name == l.elevationName; });
-        if (c == cuts.end())
-            c = cuts.insert(cuts.end(), Cut{l.elevationName});
-        c->west = std::min(c->west, l.box[0]);
-        c->north = std::max(c->north, l.box[1]);
-        c->east = std::max(c->east, l.box[2]);
-        c->south = std::min(c->south, l.box[3]);
-    }
+    const auto planCuts = [&]() {
+        for (const LogEntry &l : logs) {
+            if (l.failed)
+                continue;
+            auto c = std::find_if(cuts.begin(), cuts.end(), [&](const Cut &k) { return k.name == l.elevationName; });
+            if (c == cuts.end())
+                c = cuts.insert(cuts.end(), Cut{l.elevationName});
+            c->west = std::min(c->west, l.box[0]);
+            c->north = std::max(c->north, l.box[1]);
+            c->east = std::max(c->east, l.box[2]);
+            c->south = std::min(c->south, l.box[3]);
+        }
+    };
     const auto cutStarts = [&](std::size_t k) {
         progress.batch(QStringLiteral("%1: elevation").arg(QFileInfo(cuts[k].name).completeBaseName()));
     };
@@ -571,69 +572,26 @@ int runProcess(const Invocation &in)
                 if (!l.failed && l.elevationName == cuts[k].name)
                     fail(l, extraction.status, extraction.reason);
     };
-    const bool beside = jobs > 1 && !cuts.empty();
-    if (!beside)
-        for (std::size_t k = 0; k < cuts.size(); ++k) {
-            const Cut &c = cuts[k];
-            cutStarts(k);
-            LogOutcome extraction;
-            cutEnded(k, LogProductChain::ExtractElevation(c.west, c.north, c.east, c.south, c.name, &extraction),
-                     extraction);
-        }
 
-    // 3. The chain of every log that has its raster (or is getting it).
-    // The cores the first children leave free, and those of children with
-    // no log left to take up, go to the rectifiers' second threads.
-    order.clear();
-    tasks.clear();
+    // 3. The chain of every log that has its raster. The cores the first
+    // children leave free, and those of children with no log left to take
+    // up, go to the rectifiers' second threads.
     QStringList texts;
     for (const char *o : {"tail", "tech"})
         if (in.has(QLatin1String(o)))
             texts << QStringLiteral("--") + QLatin1String(o) << in.value(QLatin1String(o));
-    if (beside)
-        texts << QStringLiteral("--wait-elevation");
-    for (int i = 0; i < logs.size(); ++i)
-        if (!logs[i].failed)
-            order.append(i);
-    const int first = std::min(int(jobs), int(order.size()));
     CoreTokens cores;
-    if (jobs > 1 && cores.Create(0))
-        texts << QStringLiteral("--cores") << cores.Name();
-    else
-        texts << QStringLiteral("--threads") << QString::number(jobs >= 2 * first ? 2 : 1);
-    for (int i : order)
-        tasks.append(QStringList{logs[i].path} + texts);
-    ChildRunner chains(tasks, beside ? int(jobs) - 1 : int(jobs));
-    // Whether each cut has made its raster (1), failed (-1) or is going on (0).
-    std::vector<int> cutState(cuts.size(), 0);
-    std::vector<bool> told(std::size_t(tasks.size()), false);
-    const auto tell = [&](int task) {
-        QProcess *child = chains.Child(task);
-        const std::size_t k = std::size_t(std::find_if(cuts.begin(), cuts.end(), [&](const Cut &c) {
-                                                return c.name == logs[order[task]].elevationName;
-                                            }) - cuts.begin());
-        if (!child || told[std::size_t(task)] || cutState[k] == 0)
-            return;
-        told[std::size_t(task)] = true;
-        child->write(cutState[k] > 0 ? "elevation: ready\n" : "elevation: failed\n");
-        child->closeWriteChannel();
+    const auto chainTexts = [&](int logCount) {
+        const int first = std::min(int(jobs), logCount);
+        if (jobs > 1 && cores.Create(0))
+            texts << QStringLiteral("--cores") << cores.Name();
+        else
+            texts << QStringLiteral("--threads") << QString::number(jobs >= 2 * first ? 2 : 1);
     };
-    // A log whose raster could not be made is named as if its chain had
-    // never started: what its child says after is of no account.
-    chains.onLine = [&](int task, const QString &text) {
-        if (!logs[order[task]].failed)
-            onLine(task, text);
-    };
-    chains.skip = [&](int task) { return logs[order[task]].failed; };
-    chains.started = [&](int task, QProcess *) {
-        if (beside)
-            tell(task);
-    };
-    chains.coreFree = [&cores]() { cores.Give(); };
-    chains.onDone = [&](int task, int code, const QString &out) {
-        LogEntry &l = logs[order[task]];
+    const auto chainDone = [&](int i, int code, const QString &out) {
+        LogEntry &l = logs[i];
         if (l.failed)
-            return;
+            return;   // named when its raster could not be made
         QStringList products;
         const auto kv = keyValues(out, &products);
         l.fraction = 1.0;
@@ -651,32 +609,115 @@ int runProcess(const Invocation &in)
         l.outcome.desmoke = kv.value(QStringLiteral("desmoke")).toInt();
         l.outcome.products = products;
         l.failed = !l.outcome.Succeeded();
-        progress.step(order[task], l.failed ? QStringLiteral("no products - %1").arg(l.outcome.reason)
-                                            : QStringLiteral("%1 products").arg(products.size()));
+        progress.step(i, l.failed ? QStringLiteral("no products - %1").arg(l.outcome.reason)
+                                  : QStringLiteral("%1 products").arg(products.size()));
     };
-    if (!beside) {
+
+    for (int i : order)
+        progress.step(i, QStringLiteral("run area"));
+    if (jobs == 1) {
+        // One core: the stages one after the other.
+        QVector<QStringList> tasks;
+        for (int i : order)
+            tasks.append(surveyTask(i));
+        ChildRunner survey(tasks, 1);
+        survey.onLine = [&](int task, const QString &text) { onLine(order[task], text); };
+        survey.onDone = [&](int task, int code, const QString &out) { surveyDone(order[task], code, out); };
+        survey.Run();
+        planCuts();
+        for (std::size_t k = 0; k < cuts.size(); ++k) {
+            const Cut &c = cuts[k];
+            cutStarts(k);
+            LogOutcome extraction;
+            cutEnded(k, LogProductChain::ExtractElevation(c.west, c.north, c.east, c.south, c.name, &extraction),
+                     extraction);
+        }
+        QVector<int> chained;
+        for (int i : order)
+            if (!logs[i].failed)
+                chained.append(i);
+        chainTexts(chained.size());
+        tasks.clear();
+        for (int i : chained)
+            tasks.append(QStringList{logs[i].path} + texts);
+        ChildRunner chains(tasks, 1);
+        chains.onLine = [&](int task, const QString &text) { onLine(chained[task], text); };
+        chains.onDone = [&](int task, int code, const QString &out) { chainDone(chained[task], code, out); };
         chains.Run();
     } else {
-        // The cut runs on a thread of the parent and hands each result to
-        // the parent's loop, which tells the children of that mission.
-        std::vector<Cut> work = cuts;
-        cutStarts(0);
-        chains.Run([&chains, work, &cutState, &cutEnded, &cutStarts, &tell, &tasks]() {
-            for (std::size_t k = 0; k < work.size(); ++k) {
-                const Cut &c = work[k];
-                LogOutcome extraction;
-                const bool made =
-                    LogProductChain::ExtractElevation(c.west, c.north, c.east, c.south, c.name, &extraction);
-                chains.Post([&, k, made, extraction]() {
-                    cutState[k] = made ? 1 : -1;
-                    cutEnded(k, made, extraction);
-                    for (int task = 0; task < tasks.size(); ++task)
-                        tell(task);
-                    if (k + 1 < cutState.size())
-                        cutStarts(k + 1);
-                });
+        // More cores: one run of children, the surveys first, then the
+        // chains. A chain starts its desmoke while the last surveys and the
+        // raster cut are still going on, and waits for its mission's raster
+        // (told on its standard input) before the desmoked log replaces the
+        // log. The cut takes the core of the last survey, on a thread of
+        // the parent, and hands each mission's result to the parent's loop.
+        chainTexts(order.size());
+        texts << QStringLiteral("--wait-elevation");
+        QVector<QStringList> tasks;
+        for (int i : order)
+            tasks.append(surveyTask(i));
+        for (int i : order)
+            tasks.append(QStringList{logs[i].path} + texts);
+        const int surveys = order.size();
+        const auto logOf = [&](int task) { return order[task % surveys]; };
+        ChildRunner all(tasks, int(jobs));
+        std::vector<int> cutState;   // per cut: 1 made, -1 failed, 0 not yet
+        std::vector<bool> told(std::size_t(tasks.size()), false);
+        const auto tell = [&](int task) {
+            QProcess *child = all.Child(task);
+            if (task < surveys || !child || told[std::size_t(task)])
+                return;
+            const LogEntry &l = logs[logOf(task)];
+            int state = l.failed ? -1 : 0;
+            for (std::size_t k = 0; k < cutState.size() && state == 0; ++k)
+                if (cuts[k].name == l.elevationName)
+                    state = cutState[k];
+            if (state == 0)
+                return;
+            told[std::size_t(task)] = true;
+            child->write(state > 0 ? "elevation: ready\n" : "elevation: failed\n");
+            child->closeWriteChannel();
+        };
+        const auto tellAll = [&]() {
+            for (int task = surveys; task < tasks.size(); ++task)
+                tell(task);
+        };
+        int surveysLeft = surveys;
+        all.onLine = [&](int task, const QString &text) { onLine(logOf(task), text); };
+        all.skip = [&](int task) { return task >= surveys && logs[logOf(task)].failed; };
+        all.started = [&](int task, QProcess *) { tell(task); };
+        all.coreFree = [&cores]() { cores.Give(); };
+        all.onDone = [&](int task, int code, const QString &out) {
+            if (task >= surveys) {
+                chainDone(logOf(task), code, out);
+                return;
             }
-        });
+            surveyDone(logOf(task), code, out);
+            if (--surveysLeft == 0) {
+                planCuts();
+                cutState.assign(cuts.size(), 0);
+                if (!cuts.empty()) {
+                    cutStarts(0);
+                    all.Beside([&all, work = cuts, &cutState, &cutEnded, &cutStarts, &tellAll]() {
+                        for (std::size_t k = 0; k < work.size(); ++k) {
+                            const Cut &c = work[k];
+                            LogOutcome extraction;
+                            const bool made = LogProductChain::ExtractElevation(c.west, c.north, c.east, c.south,
+                                                                                c.name, &extraction);
+                            all.Post([&, k, made, extraction]() {
+                                cutState[k] = made ? 1 : -1;
+                                cutEnded(k, made, extraction);
+                                tellAll();
+                                if (k + 1 < cutState.size())
+                                    cutStarts(k + 1);
+                            });
+                        }
+                    });
+                }
+            }
+            tellAll();
+        };
+        all.Run();
     }
 
     // 4. Each mission's mosaic once, from its passes in the folder, then the
