@@ -136,9 +136,9 @@ public:
     // Projects pix element i of the line set last onto the terrain.
     GroundPoint ProjectSample(int i);
 
-    // Threads tracing the samples of a line in the main pass (1 or 2; by
-    // default 2 on a machine with more than one core). The products are
-    // the same whatever the count.
+    // Threads of the main pass (1 or 2; by default 2 on a machine with more
+    // than one core): with two, lines are traced ahead of the one placed in
+    // the grid. The products are the same whatever the count.
     void SetThreads(int count) { threads_ = count > 1 ? 2 : 1; }
     int Threads() const { return threads_; }
     // Lines of the last main pass whose samples were traced ahead of it
