@@ -11,7 +11,9 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+#include <thread>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -171,6 +173,149 @@ bool copyDurably(const QString &from, const QString &to, std::FILE *progress)
     return true;
 }
 
+// The size of an open file, from its start.
+qint64 streamSize(std::FILE *fp)
+{
+#ifdef Q_OS_WIN
+    if (_fseeki64(fp, 0, SEEK_END) != 0)
+        return -1;
+    const qint64 size = _ftelli64(fp);
+#else
+    if (fseeko(fp, 0, SEEK_END) != 0)
+        return -1;
+    const qint64 size = qint64(ftello(fp));
+#endif
+    return seekTo(fp, 0) ? size : -1;
+}
+
+// What went wrong in one thread's share of a step. It is told on the
+// progress stream once the threads are joined, so that no two messages mix.
+struct Failure {
+    enum Kind { None, Open, Read, Write };
+    Kind kind = None;
+    QString path;
+
+    bool set(Kind k, const QString &p)
+    {
+        if (kind == None) {
+            kind = k;
+            path = p;
+        }
+        return false;
+    }
+    bool tell(std::FILE *progress) const
+    {
+        switch (kind) {
+        case Open:
+            return openError(progress, path);
+        case Read:
+            return readError(progress, path);
+        case Write:
+            return writeError(progress, path);
+        case None:
+            break;
+        }
+        return false;
+    }
+};
+
+// One work file as one thread goes through it, line by line. The stream
+// is moved only when the thread's next line is not the one after its last,
+// so that one thread reads and writes every file straight through.
+class LineFile {
+public:
+    bool open(const QString &path, const char *mode, qint64 lineBytes)
+    {
+        path_ = path;
+        lineBytes_ = lineBytes;
+        next_ = 0;
+        stream_ = std::make_unique<CStream>(path, mode);
+        return bool(*stream_);
+    }
+    bool isOpen() const { return stream_ && *stream_; }
+    CStream &stream() { return *stream_; }
+    const QString &path() const { return path_; }
+
+    bool seekLine(qint64 line)
+    {
+        if (line == next_)
+            return true;
+        next_ = -1;
+        if (!seekTo(stream_->get(), line * lineBytes_))
+            return false;
+        next_ = line;
+        return true;
+    }
+    template <typename T> bool readLine(T *data, std::size_t count)
+    {
+        if (stream_->read(data, count) != count) {
+            next_ = -1;
+            return false;
+        }
+        ++next_;
+        return true;
+    }
+    template <typename T> bool writeLine(const T *data, std::size_t count)
+    {
+        if (!stream_->write(data, count)) {
+            next_ = -1;
+            return false;
+        }
+        ++next_;
+        return true;
+    }
+    // Closes a stream that was opened (a writer's flush checked); true for
+    // one never opened.
+    bool close(bool durable = false) { return !stream_ || !*stream_ || stream_->close(durable); }
+
+private:
+    std::unique_ptr<CStream> stream_;
+    QString path_;
+    qint64 lineBytes_ = 0;
+    qint64 next_ = 0;
+};
+
+// Lines handed to the threads of a per-line step in one round.
+constexpr qint64 kRoundLines = 1024;
+
+// Runs a per-line step over lines 0 .. total - 1 in rounds of kRoundLines.
+// share(slot, first, count) does `count` lines from `first` with the
+// streams of its thread (slot 0 the calling thread, 1 the second one) and
+// returns false when it failed. With two threads the second takes the later
+// half of a round whenever the gate lets it; the gate hears !want after the
+// last round. The threads' lines never overlap and every line is made by
+// the same code whichever thread makes it, so the files do not depend on
+// the threads.
+bool forLineRounds(qint64 total, const DesmokeThreads &threads, const std::function<bool(int, qint64, qint64)> &share)
+{
+    const bool two = threads.count > 1;
+    bool ok = true;
+    for (qint64 first = 0; ok && first < total; first += kRoundLines) {
+        const qint64 count = std::min(kRoundLines, total - first);
+        const bool second = two && count > 1 && (!threads.gate || threads.gate(true));
+        if (!second) {
+            ok = share(0, first, count);
+            continue;
+        }
+        const qint64 half = count / 2;
+        bool helperOk = false;
+        std::thread helper;
+        try {
+            helper = std::thread([&] { helperOk = share(1, first + half, count - half); });
+        } catch (const std::system_error &) {
+            // No thread to be had: the caller does the round alone.
+            ok = share(0, first, count);
+            continue;
+        }
+        ok = share(0, first, half);
+        helper.join();
+        ok = ok && helperOk;
+    }
+    if (two && threads.gate)
+        threads.gate(false);
+    return ok;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -235,57 +380,85 @@ QStringList DesmokeFiles::workFiles() const
 
 namespace desmoke {
 
-bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines)
+bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines,
+              const DesmokeThreads &threads)
 {
     *lines = 0;
-    CStream in(files.log, "rb");
-    if (!in)
+    constexpr qint64 kRow = qint64(kSamples) * 2;
+    const qint64 recordSize = layout.recordSize;
+    struct Slot {
+        LineFile in, a, b, image, thresh;
+        Failure failure;
+    } shares[2];
+    Slot &caller = shares[0];
+    if (!caller.in.open(files.log, "rb", recordSize))
         return openError(progress, files.log);
-    CStream outA(files.a, "wb");
-    if (!outA)
+    if (!caller.a.open(files.a, "wb", kRow))
         return openError(progress, files.a);
-    CStream outB(files.b, "wb");
-    if (!outB)
+    if (!caller.b.open(files.b, "wb", kRow))
         return openError(progress, files.b);
-    CStream outImage(files.image, "wb");
-    if (!outImage)
+    if (!caller.image.open(files.image, "wb", kRow))
         return openError(progress, files.image);
-    CStream outThresh(files.thresh, "wb");
-    if (!outThresh)
+    if (!caller.thresh.open(files.thresh, "wb", 4))
         return openError(progress, files.thresh);
-
-    std::vector<unsigned char> rec(std::size_t(layout.recordSize));
-    std::int16_t a[kSamples], b[kSamples];
-    std::uint16_t image[kSamples];
-    while (in.read(rec.data(), rec.size()) == rec.size()) {
-        const unsigned char *samples = rec.data() + layout.samplesOffset;
-        const unsigned char *pix = rec.data() + layout.pixOffset;
-        for (int i = 0; i < kSamples; ++i) {
-            a[i] = qFromLittleEndian<qint16>(samples + 2 * i);
-            b[i] = qFromLittleEndian<qint16>(samples + 2 * (kSamples + i));
-            image[i] = pix[kSamples - 1 - i];
-        }
-        const std::int32_t threshold = qFromLittleEndian<qint32>(rec.data() + layout.thresholdOffset);
-        if (!outA.write(a, kSamples))
-            return writeError(progress, files.a);
-        if (!outB.write(b, kSamples))
-            return writeError(progress, files.b);
-        if (!outThresh.write(&threshold, 1))
-            return writeError(progress, files.thresh);
-        if (!outImage.write(image, kSamples))
-            return writeError(progress, files.image);
-        ++*lines;
-    }
-    if (std::ferror(in.get()))
+    const qint64 size = streamSize(caller.in.stream().get());
+    if (size < 0)
         return readError(progress, files.log);
-    if (!outA.close())
-        return writeError(progress, files.a);
-    if (!outB.close())
-        return writeError(progress, files.b);
-    if (!outImage.close())
-        return writeError(progress, files.image);
-    if (!outThresh.close())
-        return writeError(progress, files.thresh);
+    const qint64 total = size / recordSize;
+
+    const auto share = [&](int s, qint64 first, qint64 count) {
+        Slot &slot = shares[s];
+        Failure &failure = slot.failure;
+        if (!slot.in.isOpen()) {
+            // The second thread writes into the files the first one made.
+            if (!slot.in.open(files.log, "rb", recordSize))
+                return failure.set(Failure::Open, files.log);
+            if (!slot.a.open(files.a, "r+b", kRow))
+                return failure.set(Failure::Open, files.a);
+            if (!slot.b.open(files.b, "r+b", kRow))
+                return failure.set(Failure::Open, files.b);
+            if (!slot.image.open(files.image, "r+b", kRow))
+                return failure.set(Failure::Open, files.image);
+            if (!slot.thresh.open(files.thresh, "r+b", 4))
+                return failure.set(Failure::Open, files.thresh);
+        }
+        for (LineFile *f : {&slot.in, &slot.a, &slot.b, &slot.image, &slot.thresh})
+            if (!f->seekLine(first))
+                return failure.set(f == &slot.in ? Failure::Read : Failure::Write, f->path());
+        std::vector<unsigned char> rec(std::size_t(layout.recordSize));
+        std::int16_t a[kSamples], b[kSamples];
+        std::uint16_t image[kSamples];
+        for (qint64 line = 0; line < count; ++line) {
+            if (!slot.in.readLine(rec.data(), rec.size()))
+                return failure.set(Failure::Read, files.log);
+            const unsigned char *samples = rec.data() + layout.samplesOffset;
+            const unsigned char *pix = rec.data() + layout.pixOffset;
+            for (int i = 0; i < kSamples; ++i) {
+                a[i] = qFromLittleEndian<qint16>(samples + 2 * i);
+                b[i] = qFromLittleEndian<qint16>(samples + 2 * (kSamples + i));
+                image[i] = pix[kSamples - 1 - i];
+            }
+            const std::int32_t threshold = qFromLittleEndian<qint32>(rec.data() + layout.thresholdOffset);
+            if (!slot.a.writeLine(a, kSamples))
+                return failure.set(Failure::Write, files.a);
+            if (!slot.b.writeLine(b, kSamples))
+                return failure.set(Failure::Write, files.b);
+            if (!slot.thresh.writeLine(&threshold, 1))
+                return failure.set(Failure::Write, files.thresh);
+            if (!slot.image.writeLine(image, kSamples))
+                return failure.set(Failure::Write, files.image);
+        }
+        return true;
+    };
+    if (!forLineRounds(total, threads, share))
+        return shares[0].failure.kind != Failure::None ? shares[0].failure.tell(progress) : shares[1].failure.tell(progress);
+    // The second thread's streams are flushed first, the files then closed
+    // by the first.
+    for (Slot *slot : {&shares[1], &shares[0]})
+        for (LineFile *f : {&slot->a, &slot->b, &slot->image, &slot->thresh})
+            if (!f->close())
+                return writeError(progress, f->path());
+    *lines = total;
     return true;
 }
 
@@ -300,52 +473,83 @@ bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, 
 }
 
 bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
-                  std::FILE *progress)
+                  std::FILE *progress, const DesmokeThreads &threads)
 {
-    CStream inA(files.a, "rb");
-    if (!inA) {
+    constexpr qint64 kRow = qint64(kSamples) * 2;
+    struct Slot {
+        LineFile a, b, thresh, fire;
+        Failure failure;
+    } shares[2];
+    Slot &caller = shares[0];
+    if (!caller.a.open(files.a, "rb", kRow)) {
         say(progress, "\nError: could not open inAfile");
         return false;
     }
-    CStream inB(files.b, "rb");
-    if (!inB) {
+    if (!caller.b.open(files.b, "rb", kRow)) {
         say(progress, "\nError: could not open inBfile");
         return false;
     }
+    // The image rows are not needed for the test; the file must be there.
     CStream inImage(files.image, "rb");
     if (!inImage) {
         say(progress, "\nError: could not open inImagefile");
         return false;
     }
-    CStream inThresh(files.thresh, "rb");
-    if (!inThresh) {
+    if (!caller.thresh.open(files.thresh, "rb", 4)) {
         say(progress, "\nError: could not open threshOutfile");
         return false;
     }
-    CStream out(files.fire, "wb");
-    if (!out) {
+    if (!caller.fire.open(files.fire, "wb", kRow)) {
         say(progress, "\nError: could not open fireoutfile");
         return false;
     }
-
-    std::int16_t a[kSamples], b[kSamples];
-    std::uint16_t mask[kSamples];
-    while (inA.read(a, kSamples) == std::size_t(kSamples) && inB.read(b, kSamples) == std::size_t(kSamples)) {
-        std::int32_t t = 0;
-        if (inThresh.read(&t, 1) != 1)
-            return readError(progress, files.thresh);
-        if (std::fseek(inImage.get(), long(sizeof(mask)), SEEK_CUR) != 0)
-            return readError(progress, files.image);
-        for (int i = 0; i < kSamples; ++i)
-            mask[i] = IsFire(a[i], b[i], t, fireLimit, coldLimit, a0, curve) ? 255 : 0;
-        if (!out.write(mask, kSamples))
-            return writeError(progress, files.fire);
-    }
-    if (std::ferror(inA.get()))
+    // Whole lines of both channels.
+    const qint64 sizeA = streamSize(caller.a.stream().get());
+    if (sizeA < 0)
         return readError(progress, files.a);
-    if (std::ferror(inB.get()))
+    const qint64 sizeB = streamSize(caller.b.stream().get());
+    if (sizeB < 0)
         return readError(progress, files.b);
-    if (!out.close())
+    const qint64 total = std::min(sizeA, sizeB) / kRow;
+
+    const auto share = [&](int s, qint64 first, qint64 count) {
+        Slot &slot = shares[s];
+        Failure &failure = slot.failure;
+        if (!slot.a.isOpen()) {
+            if (!slot.a.open(files.a, "rb", kRow))
+                return failure.set(Failure::Open, files.a);
+            if (!slot.b.open(files.b, "rb", kRow))
+                return failure.set(Failure::Open, files.b);
+            if (!slot.thresh.open(files.thresh, "rb", 4))
+                return failure.set(Failure::Open, files.thresh);
+            if (!slot.fire.open(files.fire, "r+b", kRow))
+                return failure.set(Failure::Open, files.fire);
+        }
+        for (LineFile *f : {&slot.a, &slot.b, &slot.thresh})
+            if (!f->seekLine(first))
+                return failure.set(Failure::Read, f->path());
+        if (!slot.fire.seekLine(first))
+            return failure.set(Failure::Write, files.fire);
+        std::int16_t a[kSamples], b[kSamples];
+        std::uint16_t mask[kSamples];
+        for (qint64 line = 0; line < count; ++line) {
+            if (!slot.a.readLine(a, kSamples))
+                return failure.set(Failure::Read, files.a);
+            if (!slot.b.readLine(b, kSamples))
+                return failure.set(Failure::Read, files.b);
+            std::int32_t t = 0;
+            if (!slot.thresh.readLine(&t, 1))
+                return failure.set(Failure::Read, files.thresh);
+            for (int i = 0; i < kSamples; ++i)
+                mask[i] = IsFire(a[i], b[i], t, fireLimit, coldLimit, a0, curve) ? 255 : 0;
+            if (!slot.fire.writeLine(mask, kSamples))
+                return failure.set(Failure::Write, files.fire);
+        }
+        return true;
+    };
+    if (!forLineRounds(total, threads, share))
+        return shares[0].failure.kind != Failure::None ? shares[0].failure.tell(progress) : shares[1].failure.tell(progress);
+    if (!shares[1].fire.close() || !caller.fire.close())
         return writeError(progress, files.fire);
     return true;
 }
@@ -473,45 +677,79 @@ std::uint8_t MergedPixel(std::uint16_t noSmoke, int b)
     return std::uint8_t(std::clamp(v, 0, int(FIRE_PIXEL) - 1));
 }
 
-bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress)
+bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress,
+                   const DesmokeThreads &threads)
 {
-    CStream in(files.log, "rb");
-    if (!in)
+    constexpr qint64 kRow = qint64(kSamples) * 2;
+    const qint64 recordSize = layout.recordSize;
+    struct Slot {
+        LineFile in, noSmoke, out;
+        Failure failure;
+        bool ended = false;    // a file ended before the lines did
+        qint64 written = 0;
+    } shares[2];
+    Slot &caller = shares[0];
+    if (!caller.in.open(files.log, "rb", recordSize))
         return openError(progress, files.log);
-    CStream inNoSmoke(files.noSmoke, "rb");
-    if (!inNoSmoke)
+    if (!caller.noSmoke.open(files.noSmoke, "rb", kRow))
         return openError(progress, files.noSmoke);
-    CStream out(files.desmoked, "wb");
-    if (!out)
+    if (!caller.out.open(files.desmoked, "wb", recordSize))
         return openError(progress, files.desmoked);
     say(progress, "\nfiles opened");
 
-    std::vector<unsigned char> rec(std::size_t(layout.recordSize));
-    std::uint16_t row[kSamples];
-    qint64 written = 0;
-    while (written < lines) {
-        if (in.read(rec.data(), rec.size()) != rec.size())
-            break;
-        if (inNoSmoke.read(row, kSamples) != std::size_t(kSamples))
-            break;
-        const unsigned char *chanB = rec.data() + layout.samplesOffset + 2 * kSamples;
-        unsigned char *pix = rec.data() + layout.pixOffset;
-        for (int i = 0; i < kSamples; ++i)
-            pix[kSamples - 1 - i] = MergedPixel(row[i], qFromLittleEndian<qint16>(chanB + 2 * i));
-        if (!out.write(rec.data(), rec.size()))
-            return writeError(progress, files.desmoked);
-        ++written;
-    }
-    if (std::ferror(in.get()))
-        return readError(progress, files.log);
-    if (std::ferror(inNoSmoke.get()))
-        return readError(progress, files.noSmoke);
-    if (written != lines) {
+    const auto share = [&](int s, qint64 first, qint64 count) {
+        Slot &slot = shares[s];
+        Failure &failure = slot.failure;
+        if (!slot.in.isOpen()) {
+            if (!slot.in.open(files.log, "rb", recordSize))
+                return failure.set(Failure::Open, files.log);
+            if (!slot.noSmoke.open(files.noSmoke, "rb", kRow))
+                return failure.set(Failure::Open, files.noSmoke);
+            if (!slot.out.open(files.desmoked, "r+b", recordSize))
+                return failure.set(Failure::Open, files.desmoked);
+        }
+        if (!slot.in.seekLine(first))
+            return failure.set(Failure::Read, files.log);
+        if (!slot.noSmoke.seekLine(first))
+            return failure.set(Failure::Read, files.noSmoke);
+        if (!slot.out.seekLine(first))
+            return failure.set(Failure::Write, files.desmoked);
+        std::vector<unsigned char> rec(static_cast<std::size_t>(recordSize));
+        std::uint16_t row[kSamples];
+        for (qint64 line = 0; line < count; ++line) {
+            if (!slot.in.readLine(rec.data(), rec.size())) {
+                if (std::ferror(slot.in.stream().get()))
+                    return failure.set(Failure::Read, files.log);
+                slot.ended = true;
+                return false;
+            }
+            if (!slot.noSmoke.readLine(row, kSamples)) {
+                if (std::ferror(slot.noSmoke.stream().get()))
+                    return failure.set(Failure::Read, files.noSmoke);
+                slot.ended = true;
+                return false;
+            }
+            const unsigned char *chanB = rec.data() + layout.samplesOffset + 2 * kSamples;
+            unsigned char *pix = rec.data() + layout.pixOffset;
+            for (int i = 0; i < kSamples; ++i)
+                pix[kSamples - 1 - i] = MergedPixel(row[i], qFromLittleEndian<qint16>(chanB + 2 * i));
+            if (!slot.out.writeLine(rec.data(), rec.size()))
+                return failure.set(Failure::Write, files.desmoked);
+            ++slot.written;
+        }
+        return true;
+    };
+    if (!forLineRounds(lines, threads, share)) {
+        for (const Slot &slot : shares)
+            if (slot.failure.kind != Failure::None)
+                return slot.failure.tell(progress);
         say(progress, "\n Error: %s holds %lld of %lld lines\n", local(files.desmoked).constData(),
-            static_cast<long long>(written), static_cast<long long>(lines));
+            static_cast<long long>(shares[0].written + shares[1].written), static_cast<long long>(lines));
         return false;
     }
-    if (!out.close(true))
+    // The second thread's stream is flushed before the first one's goes to
+    // the disk.
+    if (!shares[1].out.close() || !caller.out.close(true))
         return writeError(progress, files.desmoked);
     return true;
 }
@@ -557,7 +795,7 @@ bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progr
 // The whole processing
 
 int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
-               const ColdCurve *curve, std::FILE *progress)
+               const ColdCurve *curve, std::FILE *progress, const DesmokeThreads &threads)
 {
     Q_UNUSED(a2)
     Q_UNUSED(a1)
@@ -579,13 +817,13 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
     const DesmokeLayout layout = DesmokeLayout::ForVersion(CCindrelDspLog::VersionForFile(logPath));
 
     qint64 lines = 0;
-    bool ok = desmoke::SplitLog(files, layout, progress, &lines);
-    ok = ok && desmoke::RedetectFire(files, fireLimit, coldLimit, a0, *curve, progress);
+    bool ok = desmoke::SplitLog(files, layout, progress, &lines, threads);
+    ok = ok && desmoke::RedetectFire(files, fireLimit, coldLimit, a0, *curve, progress, threads);
     if (ok) {
         say(progress, "\n\n\n\ncalling desmoke\n");
         ok = desmoke::DesmokeClusters(files, fireLimit, progress);
     }
-    ok = ok && desmoke::MergeDesmoked(files, layout, lines, progress);
+    ok = ok && desmoke::MergeDesmoked(files, layout, lines, progress, threads);
     if (ok) {
         say(progress, "\n\n\nupdating the log file\n");
         say(progress, "\n\n\nto the end");
