@@ -87,7 +87,7 @@ struct DesmokeFiles {
 // The whole processing. a2 and a1 belong to the stored detection
 // parameters and are accepted for them; the test itself uses a0, the two
 // channel B limits and the curve. Returns 0 on success, -1 on failure (the
-// log then is unchanged).
+// log then is unchanged). The log comes out the same whatever `threads`.
 int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
                const ColdCurve *curve, std::FILE *progress = stdout, const DesmokeThreads &threads = DesmokeThreads());
 
