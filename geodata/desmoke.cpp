@@ -530,6 +530,10 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
                 return failure.set(Failure::Read, f->path());
         if (!slot.fire.seekLine(first))
             return failure.set(Failure::Write, files.fire);
+        // The test's values held by the thread itself, not read through
+        // the captures at every sample.
+        const int hot = fireLimit, cold = coldLimit;
+        const double offset = a0;
         std::int16_t a[kSamples], b[kSamples];
         std::uint16_t mask[kSamples];
         for (qint64 line = 0; line < count; ++line) {
@@ -541,7 +545,7 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
             if (!slot.thresh.readLine(&t, 1))
                 return failure.set(Failure::Read, files.thresh);
             for (int i = 0; i < kSamples; ++i)
-                mask[i] = IsFire(a[i], b[i], t, fireLimit, coldLimit, a0, curve) ? 255 : 0;
+                mask[i] = IsFire(a[i], b[i], t, hot, cold, offset, curve) ? 255 : 0;
             if (!slot.fire.writeLine(mask, kSamples))
                 return failure.set(Failure::Write, files.fire);
         }
