@@ -219,21 +219,21 @@ struct Failure {
     }
 };
 
-// One work file as one thread goes through it, line by line. The stream
-// is moved only when the thread's next line is not the one after its last,
-// so that one thread reads and writes every file straight through.
+// One input work file as one thread reads it, line by line. The stream is
+// moved only when the thread's next line is not the one after its last, so
+// that one thread reads every file straight through.
 class LineFile {
 public:
-    bool open(const QString &path, const char *mode, qint64 lineBytes)
+    bool open(const QString &path, qint64 lineBytes)
     {
         path_ = path;
         lineBytes_ = lineBytes;
         next_ = 0;
-        stream_ = std::make_unique<CStream>(path, mode);
+        stream_ = std::make_unique<CStream>(path, "rb");
         return bool(*stream_);
     }
     bool isOpen() const { return stream_ && *stream_; }
-    CStream &stream() { return *stream_; }
+    std::FILE *get() const { return stream_->get(); }
     const QString &path() const { return path_; }
 
     bool seekLine(qint64 line)
@@ -255,24 +255,41 @@ public:
         ++next_;
         return true;
     }
-    template <typename T> bool writeLine(const T *data, std::size_t count)
-    {
-        if (!stream_->write(data, count)) {
-            next_ = -1;
-            return false;
-        }
-        ++next_;
-        return true;
-    }
-    // Closes a stream that was opened (a writer's flush checked); true for
-    // one never opened.
-    bool close(bool durable = false) { return !stream_ || !*stream_ || stream_->close(durable); }
 
 private:
     std::unique_ptr<CStream> stream_;
     QString path_;
     qint64 lineBytes_ = 0;
     qint64 next_ = 0;
+};
+
+// Where one thread's lines of an output file go. Every output file is
+// written by the calling thread alone, line after line: its own lines
+// straight into the file, the second thread's lines through memory, which
+// the calling thread writes once its share of the round is done (two
+// threads writing one file would only wait for each other).
+class LineSink {
+public:
+    explicit LineSink(CStream *file = nullptr) : file_(file) {}
+    template <typename T> bool write(const T *data, std::size_t count)
+    {
+        if (file_)
+            return file_->write(data, count);
+        const char *bytes = reinterpret_cast<const char *>(data);
+        held_.insert(held_.end(), bytes, bytes + sizeof(T) * count);
+        return true;
+    }
+    // The calling thread: the lines the second thread held, into `file`.
+    bool writeHeld(CStream &file)
+    {
+        const bool ok = held_.empty() || file.write(held_.data(), held_.size());
+        held_.clear();
+        return ok;
+    }
+
+private:
+    CStream *file_;
+    std::vector<char> held_;
 };
 
 // Lines handed to the threads of a per-line step in one round.
@@ -282,11 +299,13 @@ constexpr qint64 kRoundLines = 1024;
 // share(slot, first, count) does `count` lines from `first` with the
 // streams of its thread (slot 0 the calling thread, 1 the second one) and
 // returns false when it failed. With two threads the second takes the later
-// half of a round whenever the gate lets it; the gate hears !want after the
-// last round. The threads' lines never overlap and every line is made by
-// the same code whichever thread makes it, so the files do not depend on
-// the threads.
-bool forLineRounds(qint64 total, const DesmokeThreads &threads, const std::function<bool(int, qint64, qint64)> &share)
+// half of a round whenever the gate lets it, and once both are done the
+// calling thread writes the second one's lines (writeHeld). The gate hears
+// !want after the last round. Every line is made by the same code whichever
+// thread makes it and the files are written in line order, so they do not
+// depend on the threads.
+bool forLineRounds(qint64 total, const DesmokeThreads &threads, const std::function<bool(int, qint64, qint64)> &share,
+                   const std::function<bool()> &writeHeld)
 {
     const bool two = threads.count > 1;
     bool ok = true;
@@ -309,7 +328,7 @@ bool forLineRounds(qint64 total, const DesmokeThreads &threads, const std::funct
         }
         ok = share(0, first, half);
         helper.join();
-        ok = ok && helperOk;
+        ok = ok && helperOk && writeHeld();
     }
     if (two && threads.gate)
         threads.gate(false);
@@ -384,53 +403,48 @@ bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE 
               const DesmokeThreads &threads)
 {
     *lines = 0;
-    constexpr qint64 kRow = qint64(kSamples) * 2;
     const qint64 recordSize = layout.recordSize;
-    struct Slot {
-        LineFile in, a, b, image, thresh;
+    struct Share {
+        LineFile in;
+        LineSink a, b, image, thresh;
         Failure failure;
     } shares[2];
-    Slot &caller = shares[0];
-    if (!caller.in.open(files.log, "rb", recordSize))
+    Share &caller = shares[0];
+    if (!caller.in.open(files.log, recordSize))
         return openError(progress, files.log);
-    if (!caller.a.open(files.a, "wb", kRow))
+    CStream outA(files.a, "wb");
+    if (!outA)
         return openError(progress, files.a);
-    if (!caller.b.open(files.b, "wb", kRow))
+    CStream outB(files.b, "wb");
+    if (!outB)
         return openError(progress, files.b);
-    if (!caller.image.open(files.image, "wb", kRow))
+    CStream outImage(files.image, "wb");
+    if (!outImage)
         return openError(progress, files.image);
-    if (!caller.thresh.open(files.thresh, "wb", 4))
+    CStream outThresh(files.thresh, "wb");
+    if (!outThresh)
         return openError(progress, files.thresh);
-    const qint64 size = streamSize(caller.in.stream().get());
+    caller.a = LineSink(&outA);
+    caller.b = LineSink(&outB);
+    caller.image = LineSink(&outImage);
+    caller.thresh = LineSink(&outThresh);
+    const qint64 size = streamSize(caller.in.get());
     if (size < 0)
         return readError(progress, files.log);
     const qint64 total = size / recordSize;
 
     const auto share = [&](int s, qint64 first, qint64 count) {
-        Slot &slot = shares[s];
-        Failure &failure = slot.failure;
-        if (!slot.in.isOpen()) {
-            // The second thread writes into the files the first one made.
-            if (!slot.in.open(files.log, "rb", recordSize))
-                return failure.set(Failure::Open, files.log);
-            if (!slot.a.open(files.a, "r+b", kRow))
-                return failure.set(Failure::Open, files.a);
-            if (!slot.b.open(files.b, "r+b", kRow))
-                return failure.set(Failure::Open, files.b);
-            if (!slot.image.open(files.image, "r+b", kRow))
-                return failure.set(Failure::Open, files.image);
-            if (!slot.thresh.open(files.thresh, "r+b", 4))
-                return failure.set(Failure::Open, files.thresh);
-        }
-        for (LineFile *f : {&slot.in, &slot.a, &slot.b, &slot.image, &slot.thresh})
-            if (!f->seekLine(first))
-                return failure.set(f == &slot.in ? Failure::Read : Failure::Write, f->path());
-        std::vector<unsigned char> rec(std::size_t(layout.recordSize));
+        Share &own = shares[s];
+        if (!own.in.isOpen() && !own.in.open(files.log, recordSize))
+            return own.failure.set(Failure::Open, files.log);
+        if (!own.in.seekLine(first))
+            return own.failure.set(Failure::Read, files.log);
+        std::vector<unsigned char> rec(static_cast<std::size_t>(recordSize));
         std::int16_t a[kSamples], b[kSamples];
         std::uint16_t image[kSamples];
         for (qint64 line = 0; line < count; ++line) {
-            if (!slot.in.readLine(rec.data(), rec.size()))
-                return failure.set(Failure::Read, files.log);
+            if (!own.in.readLine(rec.data(), rec.size()))
+                return own.failure.set(Failure::Read, files.log);
             const unsigned char *samples = rec.data() + layout.samplesOffset;
             const unsigned char *pix = rec.data() + layout.pixOffset;
             for (int i = 0; i < kSamples; ++i) {
@@ -439,25 +453,39 @@ bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE 
                 image[i] = pix[kSamples - 1 - i];
             }
             const std::int32_t threshold = qFromLittleEndian<qint32>(rec.data() + layout.thresholdOffset);
-            if (!slot.a.writeLine(a, kSamples))
-                return failure.set(Failure::Write, files.a);
-            if (!slot.b.writeLine(b, kSamples))
-                return failure.set(Failure::Write, files.b);
-            if (!slot.thresh.writeLine(&threshold, 1))
-                return failure.set(Failure::Write, files.thresh);
-            if (!slot.image.writeLine(image, kSamples))
-                return failure.set(Failure::Write, files.image);
+            if (!own.a.write(a, kSamples))
+                return own.failure.set(Failure::Write, files.a);
+            if (!own.b.write(b, kSamples))
+                return own.failure.set(Failure::Write, files.b);
+            if (!own.thresh.write(&threshold, 1))
+                return own.failure.set(Failure::Write, files.thresh);
+            if (!own.image.write(image, kSamples))
+                return own.failure.set(Failure::Write, files.image);
         }
         return true;
     };
-    if (!forLineRounds(total, threads, share))
-        return shares[0].failure.kind != Failure::None ? shares[0].failure.tell(progress) : shares[1].failure.tell(progress);
-    // The second thread's streams are flushed first, the files then closed
-    // by the first.
-    for (Slot *slot : {&shares[1], &shares[0]})
-        for (LineFile *f : {&slot->a, &slot->b, &slot->image, &slot->thresh})
-            if (!f->close())
-                return writeError(progress, f->path());
+    const auto writeHeld = [&] {
+        Share &second = shares[1];
+        if (!second.a.writeHeld(outA))
+            return caller.failure.set(Failure::Write, files.a);
+        if (!second.b.writeHeld(outB))
+            return caller.failure.set(Failure::Write, files.b);
+        if (!second.thresh.writeHeld(outThresh))
+            return caller.failure.set(Failure::Write, files.thresh);
+        if (!second.image.writeHeld(outImage))
+            return caller.failure.set(Failure::Write, files.image);
+        return true;
+    };
+    if (!forLineRounds(total, threads, share, writeHeld))
+        return caller.failure.kind != Failure::None ? caller.failure.tell(progress) : shares[1].failure.tell(progress);
+    if (!outA.close())
+        return writeError(progress, files.a);
+    if (!outB.close())
+        return writeError(progress, files.b);
+    if (!outImage.close())
+        return writeError(progress, files.image);
+    if (!outThresh.close())
+        return writeError(progress, files.thresh);
     *lines = total;
     return true;
 }
@@ -476,16 +504,17 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
                   std::FILE *progress, const DesmokeThreads &threads)
 {
     constexpr qint64 kRow = qint64(kSamples) * 2;
-    struct Slot {
-        LineFile a, b, thresh, fire;
+    struct Share {
+        LineFile a, b, thresh;
+        LineSink fire;
         Failure failure;
     } shares[2];
-    Slot &caller = shares[0];
-    if (!caller.a.open(files.a, "rb", kRow)) {
+    Share &caller = shares[0];
+    if (!caller.a.open(files.a, kRow)) {
         say(progress, "\nError: could not open inAfile");
         return false;
     }
-    if (!caller.b.open(files.b, "rb", kRow)) {
+    if (!caller.b.open(files.b, kRow)) {
         say(progress, "\nError: could not open inBfile");
         return false;
     }
@@ -495,41 +524,39 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
         say(progress, "\nError: could not open inImagefile");
         return false;
     }
-    if (!caller.thresh.open(files.thresh, "rb", 4)) {
+    if (!caller.thresh.open(files.thresh, 4)) {
         say(progress, "\nError: could not open threshOutfile");
         return false;
     }
-    if (!caller.fire.open(files.fire, "wb", kRow)) {
+    CStream out(files.fire, "wb");
+    if (!out) {
         say(progress, "\nError: could not open fireoutfile");
         return false;
     }
+    caller.fire = LineSink(&out);
     // Whole lines of both channels.
-    const qint64 sizeA = streamSize(caller.a.stream().get());
+    const qint64 sizeA = streamSize(caller.a.get());
     if (sizeA < 0)
         return readError(progress, files.a);
-    const qint64 sizeB = streamSize(caller.b.stream().get());
+    const qint64 sizeB = streamSize(caller.b.get());
     if (sizeB < 0)
         return readError(progress, files.b);
     const qint64 total = std::min(sizeA, sizeB) / kRow;
 
     const auto share = [&](int s, qint64 first, qint64 count) {
-        Slot &slot = shares[s];
-        Failure &failure = slot.failure;
-        if (!slot.a.isOpen()) {
-            if (!slot.a.open(files.a, "rb", kRow))
+        Share &own = shares[s];
+        Failure &failure = own.failure;
+        if (!own.a.isOpen()) {
+            if (!own.a.open(files.a, kRow))
                 return failure.set(Failure::Open, files.a);
-            if (!slot.b.open(files.b, "rb", kRow))
+            if (!own.b.open(files.b, kRow))
                 return failure.set(Failure::Open, files.b);
-            if (!slot.thresh.open(files.thresh, "rb", 4))
+            if (!own.thresh.open(files.thresh, 4))
                 return failure.set(Failure::Open, files.thresh);
-            if (!slot.fire.open(files.fire, "r+b", kRow))
-                return failure.set(Failure::Open, files.fire);
         }
-        for (LineFile *f : {&slot.a, &slot.b, &slot.thresh})
+        for (LineFile *f : {&own.a, &own.b, &own.thresh})
             if (!f->seekLine(first))
                 return failure.set(Failure::Read, f->path());
-        if (!slot.fire.seekLine(first))
-            return failure.set(Failure::Write, files.fire);
         // The test's values held by the thread itself, not read through
         // the captures at every sample.
         const int hot = fireLimit, cold = coldLimit;
@@ -537,23 +564,26 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
         std::int16_t a[kSamples], b[kSamples];
         std::uint16_t mask[kSamples];
         for (qint64 line = 0; line < count; ++line) {
-            if (!slot.a.readLine(a, kSamples))
+            if (!own.a.readLine(a, kSamples))
                 return failure.set(Failure::Read, files.a);
-            if (!slot.b.readLine(b, kSamples))
+            if (!own.b.readLine(b, kSamples))
                 return failure.set(Failure::Read, files.b);
             std::int32_t t = 0;
-            if (!slot.thresh.readLine(&t, 1))
+            if (!own.thresh.readLine(&t, 1))
                 return failure.set(Failure::Read, files.thresh);
             for (int i = 0; i < kSamples; ++i)
                 mask[i] = IsFire(a[i], b[i], t, hot, cold, offset, curve) ? 255 : 0;
-            if (!slot.fire.writeLine(mask, kSamples))
+            if (!own.fire.write(mask, kSamples))
                 return failure.set(Failure::Write, files.fire);
         }
         return true;
     };
-    if (!forLineRounds(total, threads, share))
-        return shares[0].failure.kind != Failure::None ? shares[0].failure.tell(progress) : shares[1].failure.tell(progress);
-    if (!shares[1].fire.close() || !caller.fire.close())
+    const auto writeHeld = [&] {
+        return shares[1].fire.writeHeld(out) || caller.failure.set(Failure::Write, files.fire);
+    };
+    if (!forLineRounds(total, threads, share, writeHeld))
+        return caller.failure.kind != Failure::None ? caller.failure.tell(progress) : shares[1].failure.tell(progress);
+    if (!out.close())
         return writeError(progress, files.fire);
     return true;
 }
@@ -686,74 +716,76 @@ bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint6
 {
     constexpr qint64 kRow = qint64(kSamples) * 2;
     const qint64 recordSize = layout.recordSize;
-    struct Slot {
-        LineFile in, noSmoke, out;
+    struct Share {
+        LineFile in, noSmoke;
+        LineSink out;
         Failure failure;
-        bool ended = false;    // a file ended before the lines did
-        qint64 written = 0;
+        qint64 made = 0;   // lines made (the second thread's: since its lines were last written)
     } shares[2];
-    Slot &caller = shares[0];
-    if (!caller.in.open(files.log, "rb", recordSize))
+    Share &caller = shares[0];
+    if (!caller.in.open(files.log, recordSize))
         return openError(progress, files.log);
-    if (!caller.noSmoke.open(files.noSmoke, "rb", kRow))
+    if (!caller.noSmoke.open(files.noSmoke, kRow))
         return openError(progress, files.noSmoke);
-    if (!caller.out.open(files.desmoked, "wb", recordSize))
+    CStream out(files.desmoked, "wb");
+    if (!out)
         return openError(progress, files.desmoked);
+    caller.out = LineSink(&out);
     say(progress, "\nfiles opened");
 
     const auto share = [&](int s, qint64 first, qint64 count) {
-        Slot &slot = shares[s];
-        Failure &failure = slot.failure;
-        if (!slot.in.isOpen()) {
-            if (!slot.in.open(files.log, "rb", recordSize))
+        Share &own = shares[s];
+        Failure &failure = own.failure;
+        if (!own.in.isOpen()) {
+            if (!own.in.open(files.log, recordSize))
                 return failure.set(Failure::Open, files.log);
-            if (!slot.noSmoke.open(files.noSmoke, "rb", kRow))
+            if (!own.noSmoke.open(files.noSmoke, kRow))
                 return failure.set(Failure::Open, files.noSmoke);
-            if (!slot.out.open(files.desmoked, "r+b", recordSize))
-                return failure.set(Failure::Open, files.desmoked);
         }
-        if (!slot.in.seekLine(first))
+        if (!own.in.seekLine(first))
             return failure.set(Failure::Read, files.log);
-        if (!slot.noSmoke.seekLine(first))
+        if (!own.noSmoke.seekLine(first))
             return failure.set(Failure::Read, files.noSmoke);
-        if (!slot.out.seekLine(first))
-            return failure.set(Failure::Write, files.desmoked);
         std::vector<unsigned char> rec(static_cast<std::size_t>(recordSize));
         std::uint16_t row[kSamples];
         for (qint64 line = 0; line < count; ++line) {
-            if (!slot.in.readLine(rec.data(), rec.size())) {
-                if (std::ferror(slot.in.stream().get()))
+            if (!own.in.readLine(rec.data(), rec.size())) {
+                if (std::ferror(own.in.get()))
                     return failure.set(Failure::Read, files.log);
-                slot.ended = true;
-                return false;
+                return false;   // the log ended before the lines did
             }
-            if (!slot.noSmoke.readLine(row, kSamples)) {
-                if (std::ferror(slot.noSmoke.stream().get()))
+            if (!own.noSmoke.readLine(row, kSamples)) {
+                if (std::ferror(own.noSmoke.get()))
                     return failure.set(Failure::Read, files.noSmoke);
-                slot.ended = true;
-                return false;
+                return false;   // NoSmoke ended before the lines did
             }
             const unsigned char *chanB = rec.data() + layout.samplesOffset + 2 * kSamples;
             unsigned char *pix = rec.data() + layout.pixOffset;
             for (int i = 0; i < kSamples; ++i)
                 pix[kSamples - 1 - i] = MergedPixel(row[i], qFromLittleEndian<qint16>(chanB + 2 * i));
-            if (!slot.out.writeLine(rec.data(), rec.size()))
+            if (!own.out.write(rec.data(), rec.size()))
                 return failure.set(Failure::Write, files.desmoked);
-            ++slot.written;
+            ++own.made;
         }
         return true;
     };
-    if (!forLineRounds(lines, threads, share)) {
-        for (const Slot &slot : shares)
-            if (slot.failure.kind != Failure::None)
-                return slot.failure.tell(progress);
+    qint64 heldWritten = 0;   // lines of the second thread in the file
+    const auto writeHeld = [&] {
+        if (!shares[1].out.writeHeld(out))
+            return caller.failure.set(Failure::Write, files.desmoked);
+        heldWritten += shares[1].made;
+        shares[1].made = 0;
+        return true;
+    };
+    if (!forLineRounds(lines, threads, share, writeHeld)) {
+        for (const Share &own : shares)
+            if (own.failure.kind != Failure::None)
+                return own.failure.tell(progress);
         say(progress, "\n Error: %s holds %lld of %lld lines\n", local(files.desmoked).constData(),
-            static_cast<long long>(shares[0].written + shares[1].written), static_cast<long long>(lines));
+            static_cast<long long>(caller.made + heldWritten), static_cast<long long>(lines));
         return false;
     }
-    // The second thread's stream is flushed before the first one's goes to
-    // the disk.
-    if (!shares[1].out.close() || !caller.out.close(true))
+    if (!out.close(true))
         return writeError(progress, files.desmoked);
     return true;
 }
