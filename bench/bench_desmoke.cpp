@@ -1,8 +1,8 @@
 // Desmoke of a 10,000-line flight log (re-detection, cluster pass, the new
 // log and the replacement) against a plain sequential read of the same log
-// in the same run. The log holds noise, scattered fire pixels and large
-// warm patches that the cluster pass has to search. The closing line
-// prints the ratio.
+// in the same run, with one thread and with two. The log holds noise,
+// scattered fire pixels and large warm patches that the cluster pass has
+// to search. The closing lines print the ratios.
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "geodata/desmoke.h"
@@ -98,16 +98,19 @@ static void BM_PlainReadOfTheLog(benchmark::State &state)
 }
 BENCHMARK(BM_PlainReadOfTheLog)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The argument is the number of threads.
 static void BM_DesmokeLog(benchmark::State &state)
 {
+    DesmokeThreads threads;
+    threads.count = int(state.range(0));
     for (auto _ : state) {
-        const int rc = DesmokeLog(g_path, 0.0, 0.0, kA0, kFireLimit, kColdLimit, g_curve.get(), nullptr);
+        const int rc = DesmokeLog(g_path, 0.0, 0.0, kA0, kFireLimit, kColdLimit, g_curve.get(), nullptr, threads);
         if (rc != 0)
             state.SkipWithError("desmoke failed");
     }
     state.SetItemsProcessed(state.iterations() * kLines);
 }
-BENCHMARK(BM_DesmokeLog)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_DesmokeLog)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 int main(int argc, char **argv)
 {
@@ -126,10 +129,13 @@ int main(int argc, char **argv)
     TimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double plain = g_seconds["BM_PlainReadOfTheLog/real_time"];
-    const double desmoke = g_seconds["BM_DesmokeLog/iterations:3/real_time"];
+    const double desmoke = g_seconds["BM_DesmokeLog/1/iterations:3/real_time"];
+    const double twoThreads = g_seconds["BM_DesmokeLog/2/iterations:3/real_time"];
     if (plain > 0 && desmoke > 0)
         std::printf("desmoke of %d lines: %.3f s = %.1f x a plain read of the log (%.3f s)\n", kLines, desmoke,
                     desmoke / plain, plain);
+    if (desmoke > 0 && twoThreads > 0)
+        std::printf("desmoke with 2 threads: %.3f s = %.2f x 1 thread\n", twoThreads, twoThreads / desmoke);
     benchmark::Shutdown();
     return 0;
 }

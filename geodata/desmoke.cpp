@@ -11,7 +11,9 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+#include <thread>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -171,6 +173,168 @@ bool copyDurably(const QString &from, const QString &to, std::FILE *progress)
     return true;
 }
 
+// The size of an open file, from its start.
+qint64 streamSize(std::FILE *fp)
+{
+#ifdef Q_OS_WIN
+    if (_fseeki64(fp, 0, SEEK_END) != 0)
+        return -1;
+    const qint64 size = _ftelli64(fp);
+#else
+    if (fseeko(fp, 0, SEEK_END) != 0)
+        return -1;
+    const qint64 size = qint64(ftello(fp));
+#endif
+    return seekTo(fp, 0) ? size : -1;
+}
+
+// What went wrong in one thread's share of a step. It is told on the
+// progress stream once the threads are joined, so that no two messages mix.
+struct Failure {
+    enum Kind { None, Open, Read, Write };
+    Kind kind = None;
+    QString path;
+
+    bool set(Kind k, const QString &p)
+    {
+        if (kind == None) {
+            kind = k;
+            path = p;
+        }
+        return false;
+    }
+    bool tell(std::FILE *progress) const
+    {
+        switch (kind) {
+        case Open:
+            return openError(progress, path);
+        case Read:
+            return readError(progress, path);
+        case Write:
+            return writeError(progress, path);
+        case None:
+            break;
+        }
+        return false;
+    }
+};
+
+// One input work file as one thread reads it, line by line. The stream is
+// moved only when the thread's next line is not the one after its last, so
+// that one thread reads every file straight through.
+class LineFile {
+public:
+    bool open(const QString &path, qint64 lineBytes)
+    {
+        path_ = path;
+        lineBytes_ = lineBytes;
+        next_ = 0;
+        stream_ = std::make_unique<CStream>(path, "rb");
+        return bool(*stream_);
+    }
+    bool isOpen() const { return stream_ && *stream_; }
+    std::FILE *get() const { return stream_->get(); }
+    const QString &path() const { return path_; }
+
+    bool seekLine(qint64 line)
+    {
+        if (line == next_)
+            return true;
+        next_ = -1;
+        if (!seekTo(stream_->get(), line * lineBytes_))
+            return false;
+        next_ = line;
+        return true;
+    }
+    template <typename T> bool readLine(T *data, std::size_t count)
+    {
+        if (stream_->read(data, count) != count) {
+            next_ = -1;
+            return false;
+        }
+        ++next_;
+        return true;
+    }
+
+private:
+    std::unique_ptr<CStream> stream_;
+    QString path_;
+    qint64 lineBytes_ = 0;
+    qint64 next_ = 0;
+};
+
+// Where one thread's lines of an output file go. Every output file is
+// written by the calling thread alone, line after line: its own lines
+// straight into the file, the second thread's lines through memory, which
+// the calling thread writes once its share of the round is done (two
+// threads writing one file would only wait for each other).
+class LineSink {
+public:
+    explicit LineSink(CStream *file = nullptr) : file_(file) {}
+    template <typename T> bool write(const T *data, std::size_t count)
+    {
+        if (file_)
+            return file_->write(data, count);
+        const char *bytes = reinterpret_cast<const char *>(data);
+        held_.insert(held_.end(), bytes, bytes + sizeof(T) * count);
+        return true;
+    }
+    // The calling thread: the lines the second thread held, into `file`.
+    bool writeHeld(CStream &file)
+    {
+        const bool ok = held_.empty() || file.write(held_.data(), held_.size());
+        held_.clear();
+        return ok;
+    }
+
+private:
+    CStream *file_;
+    std::vector<char> held_;
+};
+
+// Lines handed to the threads of a per-line step in one round.
+constexpr qint64 kRoundLines = 1024;
+
+// Runs a per-line step over lines 0 .. total - 1 in rounds of kRoundLines.
+// share(slot, first, count) does `count` lines from `first` with the
+// streams of its thread (slot 0 the calling thread, 1 the second one) and
+// returns false when it failed. With two threads the second takes the later
+// half of a round whenever the gate lets it, and once both are done the
+// calling thread writes the second one's lines (writeHeld). The gate hears
+// !want after the last round. Every line is made by the same code whichever
+// thread makes it and the files are written in line order, so they do not
+// depend on the threads.
+bool forLineRounds(qint64 total, const DesmokeThreads &threads, const std::function<bool(int, qint64, qint64)> &share,
+                   const std::function<bool()> &writeHeld)
+{
+    const bool two = threads.count > 1;
+    bool ok = true;
+    for (qint64 first = 0; ok && first < total; first += kRoundLines) {
+        const qint64 count = std::min(kRoundLines, total - first);
+        const bool second = two && count > 1 && (!threads.gate || threads.gate(true));
+        if (!second) {
+            ok = share(0, first, count);
+            continue;
+        }
+        const qint64 half = count / 2;
+        bool helperOk = false;
+        std::thread helper;
+        try {
+            helper = std::thread([&] { helperOk = share(1, first + half, count - half); });
+        } catch (const std::system_error &) {
+            // No thread to be had: the caller does the round alone.
+            ok = share(0, first, count);
+            continue;
+        }
+        ok = share(0, first, half);
+        helper.join();
+        ok = ok && helperOk && writeHeld();
+    }
+    if (two && threads.gate)
+        threads.gate(false);
+    return ok;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -235,11 +399,18 @@ QStringList DesmokeFiles::workFiles() const
 
 namespace desmoke {
 
-bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines)
+bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines,
+              const DesmokeThreads &threads)
 {
     *lines = 0;
-    CStream in(files.log, "rb");
-    if (!in)
+    const qint64 recordSize = layout.recordSize;
+    struct Share {
+        LineFile in;
+        LineSink a, b, image, thresh;
+        Failure failure;
+    } shares[2];
+    Share &caller = shares[0];
+    if (!caller.in.open(files.log, recordSize))
         return openError(progress, files.log);
     CStream outA(files.a, "wb");
     if (!outA)
@@ -253,31 +424,60 @@ bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE 
     CStream outThresh(files.thresh, "wb");
     if (!outThresh)
         return openError(progress, files.thresh);
-
-    std::vector<unsigned char> rec(std::size_t(layout.recordSize));
-    std::int16_t a[kSamples], b[kSamples];
-    std::uint16_t image[kSamples];
-    while (in.read(rec.data(), rec.size()) == rec.size()) {
-        const unsigned char *samples = rec.data() + layout.samplesOffset;
-        const unsigned char *pix = rec.data() + layout.pixOffset;
-        for (int i = 0; i < kSamples; ++i) {
-            a[i] = qFromLittleEndian<qint16>(samples + 2 * i);
-            b[i] = qFromLittleEndian<qint16>(samples + 2 * (kSamples + i));
-            image[i] = pix[kSamples - 1 - i];
-        }
-        const std::int32_t threshold = qFromLittleEndian<qint32>(rec.data() + layout.thresholdOffset);
-        if (!outA.write(a, kSamples))
-            return writeError(progress, files.a);
-        if (!outB.write(b, kSamples))
-            return writeError(progress, files.b);
-        if (!outThresh.write(&threshold, 1))
-            return writeError(progress, files.thresh);
-        if (!outImage.write(image, kSamples))
-            return writeError(progress, files.image);
-        ++*lines;
-    }
-    if (std::ferror(in.get()))
+    caller.a = LineSink(&outA);
+    caller.b = LineSink(&outB);
+    caller.image = LineSink(&outImage);
+    caller.thresh = LineSink(&outThresh);
+    const qint64 size = streamSize(caller.in.get());
+    if (size < 0)
         return readError(progress, files.log);
+    const qint64 total = size / recordSize;
+
+    const auto share = [&](int s, qint64 first, qint64 count) {
+        Share &own = shares[s];
+        if (!own.in.isOpen() && !own.in.open(files.log, recordSize))
+            return own.failure.set(Failure::Open, files.log);
+        if (!own.in.seekLine(first))
+            return own.failure.set(Failure::Read, files.log);
+        std::vector<unsigned char> rec(static_cast<std::size_t>(recordSize));
+        std::int16_t a[kSamples], b[kSamples];
+        std::uint16_t image[kSamples];
+        for (qint64 line = 0; line < count; ++line) {
+            if (!own.in.readLine(rec.data(), rec.size()))
+                return own.failure.set(Failure::Read, files.log);
+            const unsigned char *samples = rec.data() + layout.samplesOffset;
+            const unsigned char *pix = rec.data() + layout.pixOffset;
+            for (int i = 0; i < kSamples; ++i) {
+                a[i] = qFromLittleEndian<qint16>(samples + 2 * i);
+                b[i] = qFromLittleEndian<qint16>(samples + 2 * (kSamples + i));
+                image[i] = pix[kSamples - 1 - i];
+            }
+            const std::int32_t threshold = qFromLittleEndian<qint32>(rec.data() + layout.thresholdOffset);
+            if (!own.a.write(a, kSamples))
+                return own.failure.set(Failure::Write, files.a);
+            if (!own.b.write(b, kSamples))
+                return own.failure.set(Failure::Write, files.b);
+            if (!own.thresh.write(&threshold, 1))
+                return own.failure.set(Failure::Write, files.thresh);
+            if (!own.image.write(image, kSamples))
+                return own.failure.set(Failure::Write, files.image);
+        }
+        return true;
+    };
+    const auto writeHeld = [&] {
+        Share &second = shares[1];
+        if (!second.a.writeHeld(outA))
+            return caller.failure.set(Failure::Write, files.a);
+        if (!second.b.writeHeld(outB))
+            return caller.failure.set(Failure::Write, files.b);
+        if (!second.thresh.writeHeld(outThresh))
+            return caller.failure.set(Failure::Write, files.thresh);
+        if (!second.image.writeHeld(outImage))
+            return caller.failure.set(Failure::Write, files.image);
+        return true;
+    };
+    if (!forLineRounds(total, threads, share, writeHeld))
+        return caller.failure.kind != Failure::None ? caller.failure.tell(progress) : shares[1].failure.tell(progress);
     if (!outA.close())
         return writeError(progress, files.a);
     if (!outB.close())
@@ -286,6 +486,7 @@ bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE 
         return writeError(progress, files.image);
     if (!outThresh.close())
         return writeError(progress, files.thresh);
+    *lines = total;
     return true;
 }
 
@@ -300,25 +501,30 @@ bool IsFire(int a, int b, std::int32_t threshold, int fireLimit, int coldLimit, 
 }
 
 bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
-                  std::FILE *progress)
+                  std::FILE *progress, const DesmokeThreads &threads)
 {
-    CStream inA(files.a, "rb");
-    if (!inA) {
+    constexpr qint64 kRow = qint64(kSamples) * 2;
+    struct Share {
+        LineFile a, b, thresh;
+        LineSink fire;
+        Failure failure;
+    } shares[2];
+    Share &caller = shares[0];
+    if (!caller.a.open(files.a, kRow)) {
         say(progress, "\nError: could not open inAfile");
         return false;
     }
-    CStream inB(files.b, "rb");
-    if (!inB) {
+    if (!caller.b.open(files.b, kRow)) {
         say(progress, "\nError: could not open inBfile");
         return false;
     }
+    // The image rows are not needed for the test; the file must be there.
     CStream inImage(files.image, "rb");
     if (!inImage) {
         say(progress, "\nError: could not open inImagefile");
         return false;
     }
-    CStream inThresh(files.thresh, "rb");
-    if (!inThresh) {
+    if (!caller.thresh.open(files.thresh, 4)) {
         say(progress, "\nError: could not open threshOutfile");
         return false;
     }
@@ -327,24 +533,56 @@ bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, doubl
         say(progress, "\nError: could not open fireoutfile");
         return false;
     }
-
-    std::int16_t a[kSamples], b[kSamples];
-    std::uint16_t mask[kSamples];
-    while (inA.read(a, kSamples) == std::size_t(kSamples) && inB.read(b, kSamples) == std::size_t(kSamples)) {
-        std::int32_t t = 0;
-        if (inThresh.read(&t, 1) != 1)
-            return readError(progress, files.thresh);
-        if (std::fseek(inImage.get(), long(sizeof(mask)), SEEK_CUR) != 0)
-            return readError(progress, files.image);
-        for (int i = 0; i < kSamples; ++i)
-            mask[i] = IsFire(a[i], b[i], t, fireLimit, coldLimit, a0, curve) ? 255 : 0;
-        if (!out.write(mask, kSamples))
-            return writeError(progress, files.fire);
-    }
-    if (std::ferror(inA.get()))
+    caller.fire = LineSink(&out);
+    // Whole lines of both channels.
+    const qint64 sizeA = streamSize(caller.a.get());
+    if (sizeA < 0)
         return readError(progress, files.a);
-    if (std::ferror(inB.get()))
+    const qint64 sizeB = streamSize(caller.b.get());
+    if (sizeB < 0)
         return readError(progress, files.b);
+    const qint64 total = std::min(sizeA, sizeB) / kRow;
+
+    const auto share = [&](int s, qint64 first, qint64 count) {
+        Share &own = shares[s];
+        Failure &failure = own.failure;
+        if (!own.a.isOpen()) {
+            if (!own.a.open(files.a, kRow))
+                return failure.set(Failure::Open, files.a);
+            if (!own.b.open(files.b, kRow))
+                return failure.set(Failure::Open, files.b);
+            if (!own.thresh.open(files.thresh, 4))
+                return failure.set(Failure::Open, files.thresh);
+        }
+        for (LineFile *f : {&own.a, &own.b, &own.thresh})
+            if (!f->seekLine(first))
+                return failure.set(Failure::Read, f->path());
+        // The test's values held by the thread itself, not read through
+        // the captures at every sample.
+        const int hot = fireLimit, cold = coldLimit;
+        const double offset = a0;
+        std::int16_t a[kSamples], b[kSamples];
+        std::uint16_t mask[kSamples];
+        for (qint64 line = 0; line < count; ++line) {
+            if (!own.a.readLine(a, kSamples))
+                return failure.set(Failure::Read, files.a);
+            if (!own.b.readLine(b, kSamples))
+                return failure.set(Failure::Read, files.b);
+            std::int32_t t = 0;
+            if (!own.thresh.readLine(&t, 1))
+                return failure.set(Failure::Read, files.thresh);
+            for (int i = 0; i < kSamples; ++i)
+                mask[i] = IsFire(a[i], b[i], t, hot, cold, offset, curve) ? 255 : 0;
+            if (!own.fire.write(mask, kSamples))
+                return failure.set(Failure::Write, files.fire);
+        }
+        return true;
+    };
+    const auto writeHeld = [&] {
+        return shares[1].fire.writeHeld(out) || caller.failure.set(Failure::Write, files.fire);
+    };
+    if (!forLineRounds(total, threads, share, writeHeld))
+        return caller.failure.kind != Failure::None ? caller.failure.tell(progress) : shares[1].failure.tell(progress);
     if (!out.close())
         return writeError(progress, files.fire);
     return true;
@@ -473,42 +711,78 @@ std::uint8_t MergedPixel(std::uint16_t noSmoke, int b)
     return std::uint8_t(std::clamp(v, 0, int(FIRE_PIXEL) - 1));
 }
 
-bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress)
+bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress,
+                   const DesmokeThreads &threads)
 {
-    CStream in(files.log, "rb");
-    if (!in)
+    constexpr qint64 kRow = qint64(kSamples) * 2;
+    const qint64 recordSize = layout.recordSize;
+    struct Share {
+        LineFile in, noSmoke;
+        LineSink out;
+        Failure failure;
+        qint64 made = 0;   // lines made (the second thread's: since its lines were last written)
+    } shares[2];
+    Share &caller = shares[0];
+    if (!caller.in.open(files.log, recordSize))
         return openError(progress, files.log);
-    CStream inNoSmoke(files.noSmoke, "rb");
-    if (!inNoSmoke)
+    if (!caller.noSmoke.open(files.noSmoke, kRow))
         return openError(progress, files.noSmoke);
     CStream out(files.desmoked, "wb");
     if (!out)
         return openError(progress, files.desmoked);
+    caller.out = LineSink(&out);
     say(progress, "\nfiles opened");
 
-    std::vector<unsigned char> rec(std::size_t(layout.recordSize));
-    std::uint16_t row[kSamples];
-    qint64 written = 0;
-    while (written < lines) {
-        if (in.read(rec.data(), rec.size()) != rec.size())
-            break;
-        if (inNoSmoke.read(row, kSamples) != std::size_t(kSamples))
-            break;
-        const unsigned char *chanB = rec.data() + layout.samplesOffset + 2 * kSamples;
-        unsigned char *pix = rec.data() + layout.pixOffset;
-        for (int i = 0; i < kSamples; ++i)
-            pix[kSamples - 1 - i] = MergedPixel(row[i], qFromLittleEndian<qint16>(chanB + 2 * i));
-        if (!out.write(rec.data(), rec.size()))
-            return writeError(progress, files.desmoked);
-        ++written;
-    }
-    if (std::ferror(in.get()))
-        return readError(progress, files.log);
-    if (std::ferror(inNoSmoke.get()))
-        return readError(progress, files.noSmoke);
-    if (written != lines) {
+    const auto share = [&](int s, qint64 first, qint64 count) {
+        Share &own = shares[s];
+        Failure &failure = own.failure;
+        if (!own.in.isOpen()) {
+            if (!own.in.open(files.log, recordSize))
+                return failure.set(Failure::Open, files.log);
+            if (!own.noSmoke.open(files.noSmoke, kRow))
+                return failure.set(Failure::Open, files.noSmoke);
+        }
+        if (!own.in.seekLine(first))
+            return failure.set(Failure::Read, files.log);
+        if (!own.noSmoke.seekLine(first))
+            return failure.set(Failure::Read, files.noSmoke);
+        std::vector<unsigned char> rec(static_cast<std::size_t>(recordSize));
+        std::uint16_t row[kSamples];
+        for (qint64 line = 0; line < count; ++line) {
+            if (!own.in.readLine(rec.data(), rec.size())) {
+                if (std::ferror(own.in.get()))
+                    return failure.set(Failure::Read, files.log);
+                return false;   // the log ended before the lines did
+            }
+            if (!own.noSmoke.readLine(row, kSamples)) {
+                if (std::ferror(own.noSmoke.get()))
+                    return failure.set(Failure::Read, files.noSmoke);
+                return false;   // NoSmoke ended before the lines did
+            }
+            const unsigned char *chanB = rec.data() + layout.samplesOffset + 2 * kSamples;
+            unsigned char *pix = rec.data() + layout.pixOffset;
+            for (int i = 0; i < kSamples; ++i)
+                pix[kSamples - 1 - i] = MergedPixel(row[i], qFromLittleEndian<qint16>(chanB + 2 * i));
+            if (!own.out.write(rec.data(), rec.size()))
+                return failure.set(Failure::Write, files.desmoked);
+            ++own.made;
+        }
+        return true;
+    };
+    qint64 heldWritten = 0;   // lines of the second thread in the file
+    const auto writeHeld = [&] {
+        if (!shares[1].out.writeHeld(out))
+            return caller.failure.set(Failure::Write, files.desmoked);
+        heldWritten += shares[1].made;
+        shares[1].made = 0;
+        return true;
+    };
+    if (!forLineRounds(lines, threads, share, writeHeld)) {
+        for (const Share &own : shares)
+            if (own.failure.kind != Failure::None)
+                return own.failure.tell(progress);
         say(progress, "\n Error: %s holds %lld of %lld lines\n", local(files.desmoked).constData(),
-            static_cast<long long>(written), static_cast<long long>(lines));
+            static_cast<long long>(caller.made + heldWritten), static_cast<long long>(lines));
         return false;
     }
     if (!out.close(true))
@@ -557,7 +831,8 @@ bool ReplaceLog(const DesmokeFiles &files, qint64 expectedSize, std::FILE *progr
 // The whole processing
 
 int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
-               const ColdCurve *curve, std::FILE *progress, const std::function<bool()> &mayReplace)
+               const ColdCurve *curve, std::FILE *progress, const DesmokeThreads &threads,
+               const std::function<bool()> &mayReplace)
 {
     Q_UNUSED(a2)
     Q_UNUSED(a1)
@@ -579,13 +854,13 @@ int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fire
     const DesmokeLayout layout = DesmokeLayout::ForVersion(CCindrelDspLog::VersionForFile(logPath));
 
     qint64 lines = 0;
-    bool ok = desmoke::SplitLog(files, layout, progress, &lines);
-    ok = ok && desmoke::RedetectFire(files, fireLimit, coldLimit, a0, *curve, progress);
+    bool ok = desmoke::SplitLog(files, layout, progress, &lines, threads);
+    ok = ok && desmoke::RedetectFire(files, fireLimit, coldLimit, a0, *curve, progress, threads);
     if (ok) {
         say(progress, "\n\n\n\ncalling desmoke\n");
         ok = desmoke::DesmokeClusters(files, fireLimit, progress);
     }
-    ok = ok && desmoke::MergeDesmoked(files, layout, lines, progress);
+    ok = ok && desmoke::MergeDesmoked(files, layout, lines, progress, threads);
     ok = ok && (!mayReplace || mayReplace());
     if (ok) {
         say(progress, "\n\n\nupdating the log file\n");

@@ -55,6 +55,18 @@ struct DesmokeLayout {
     static DesmokeLayout ForFileSize(qint64 size);
 };
 
+// Threads of the per-line steps (the split, the re-detection and the new
+// log): 1, or 2 with a second thread that takes the later half of every
+// round of lines while the gate lets it (asked with want before every
+// round, and with !want once a step is done, so a core it holds goes back
+// between the steps; unset: it always may). The files are the same for one
+// thread or two. The cluster pass is always one thread: its marks carry
+// from each line to the next.
+struct DesmokeThreads {
+    int count = 1;
+    std::function<bool(bool want)> gate;
+};
+
 // The work file names of one log.
 struct DesmokeFiles {
     explicit DesmokeFiles(const QString &logPath);
@@ -75,11 +87,12 @@ struct DesmokeFiles {
 // The whole processing. a2 and a1 belong to the stored detection
 // parameters and are accepted for them; the test itself uses a0, the two
 // channel B limits and the curve. Returns 0 on success, -1 on failure (the
-// log then is unchanged). mayReplace, when given, is asked once the new log
-// is complete, before it takes the log's place: false leaves the log as it
-// was (-1).
+// log then is unchanged). The log comes out the same whatever `threads`.
+// mayReplace, when given, is asked once the new log is complete, before it
+// takes the log's place: false leaves the log as it was (-1).
 int DesmokeLog(const QString &logPath, double a2, double a1, double a0, int fireLimit, int coldLimit,
-               const ColdCurve *curve, std::FILE *progress = stdout, const std::function<bool()> &mayReplace = {});
+               const ColdCurve *curve, std::FILE *progress = stdout, const DesmokeThreads &threads = DesmokeThreads(),
+               const std::function<bool()> &mayReplace = {});
 
 // The steps, each reading and writing the work files named by `files`.
 // Each returns false (after a message on `progress`) when a file cannot be
@@ -90,14 +103,15 @@ constexpr int kSamples = 1680;
 
 // Whole records of the log -> A.dat, B.dat, Image.dat, Thresh.dat.
 // *lines receives the number of records split.
-bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines);
+bool SplitLog(const DesmokeFiles &files, const DesmokeLayout &layout, std::FILE *progress, qint64 *lines,
+              const DesmokeThreads &threads = DesmokeThreads());
 
 // A.dat, B.dat, Thresh.dat, Image.dat -> Fire.dat. Per sample with channel
 // values a and b and the line's threshold t: fire when b > fireLimit, or
 // when b >= coldLimit and a > min(curve[b + 32769], kCurveCeiling) + a0 +
 // t - 32768.
 bool RedetectFire(const DesmokeFiles &files, int fireLimit, int coldLimit, double a0, const ColdCurve &curve,
-                  std::FILE *progress);
+                  std::FILE *progress, const DesmokeThreads &threads = DesmokeThreads());
 
 // The curve entries re-detection trusts: an entry above the curve's start
 // value for channel B 0 and warmer (channel A at half scale, hotter than any
@@ -123,7 +137,8 @@ bool DesmokeClusters(const DesmokeFiles &files, int fireLimit, std::FILE *progre
 // row rebuilt: 255 where NoSmoke is fire, otherwise channel B scaled to
 // 0..254 ((b + 32768) / 256, with 255 lowered to 254 so that 255 keeps
 // meaning fire). Fails unless exactly `lines` records were written.
-bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress);
+bool MergeDesmoked(const DesmokeFiles &files, const DesmokeLayout &layout, qint64 lines, std::FILE *progress,
+                   const DesmokeThreads &threads = DesmokeThreads());
 
 // The image value of a sample in the new log.
 std::uint8_t MergedPixel(std::uint16_t noSmoke, int b);

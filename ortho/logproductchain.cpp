@@ -229,7 +229,11 @@ LogOutcome LogProductChain::RunSteps(const LogJob &job, bool *record) const
         const int coldLimit = ChnBLimitFromSettings(settings.value(SettingsKey::FireDetectChnBColdLimit, kDefaultChnBColdLimit).toLongLong());
         // A failed run leaves the log as recorded; the products are then
         // made from the fire pixels of the flight.
-        result.desmoke = DesmokeLog(job.logPath, a2, a1, a0, fireLimit, coldLimit, curve, nullptr, waitForElevation);
+        DesmokeThreads threads;
+        threads.count = job.desmokeThreads;
+        threads.gate = job.desmokeGate;
+        result.desmoke =
+            DesmokeLog(job.logPath, a2, a1, a0, fireLimit, coldLimit, curve, nullptr, threads, waitForElevation);
     }
     if (!waitForElevation()) {
         *record = false;

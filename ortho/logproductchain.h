@@ -56,6 +56,10 @@ struct LogJob {
     // second may run (see CRectifiedStripChart::SetSecondThreadGate).
     int rectifierThreads = 0;
     std::function<bool(bool want)> secondThreadGate;
+    // Desmoke's threads (1 or 2) and, with two, when the second may run
+    // (see DesmokeThreads). A core the gate gave is back when desmoke ends.
+    int desmokeThreads = 1;
+    std::function<bool(bool want)> desmokeGate;
 };
 
 struct LogOutcome {

@@ -11,16 +11,18 @@
 //   2. each mission's elevation raster is cut once for the area of all its
 //      logs (the logs of a mission share one raster name);
 //   3. every log goes through the chain with its raster ready, without the
-//      mosaic and the script. With more than one core, stages 2 and 3
-//      overlap: the parent cuts the rasters on one core while the first
-//      children desmoke their logs, and a child waits for its mission's
-//      raster before its desmoked log replaces the log;
+//      mosaic and the script. With more than one core the stages overlap:
+//      a log's chain starts on the first core the surveys leave, desmokes
+//      while the last surveys and the raster cut (on a core of its own) go
+//      on, and waits for its mission's raster before its desmoked log
+//      replaces the log;
 //   4. each mission's mosaic is rebuilt once, then the script runs for every
 //      log in log order.
 // --jobs N is the number of cores the command uses: up to N children run at
-// once (N - 1 while the parent cuts a raster), and in stage 3 a child's rectifier traces with a second thread
-// while a core is free (CoreTokens), so the last logs take the cores the
-// others left. With --jobs 1 everything runs on one core.
+// once (N - 1 while the parent cuts a raster), and in stage 3 a child's
+// desmoke and rectifier work with a second thread while a core is free
+// (CoreTokens), so the last logs take the cores the others left. With
+// --jobs 1 everything runs on one core.
 #include "app/imageviewer.h"
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
@@ -175,16 +177,20 @@ int runChild(const Invocation &in)
             char line[64] = {};
             return std::fgets(line, sizeof line, stdin) && QByteArray(line).trimmed() == "elevation: ready";
         };
-    // The rectifier's second thread: while the parent's pool has a spare
-    // core, or as the parent split the cores.
+    // The second thread of desmoke and of the rectifier: while the parent's
+    // pool has a spare core, or as the parent split the cores. Desmoke gives
+    // back the core it held before the rectifier asks for one.
     CoreTokens cores;
     long long threads = 1;
     if (!in.optInt(QStringLiteral("threads"), 1, &threads, 1, 2))
         return kUsage;
     job.rectifierThreads = int(threads);
+    job.desmokeThreads = int(threads);
     if (in.has(QStringLiteral("cores")) && cores.Attach(in.value(QStringLiteral("cores")))) {
         job.rectifierThreads = 2;
         job.secondThreadGate = [&cores](bool want) { return cores.SecondThread(want); };
+        job.desmokeThreads = 2;
+        job.desmokeGate = job.secondThreadGate;
     }
     const LogOutcome r = LogProductChain(curve.get()).Run(job);
     o << "status: " << int(r.status) << "\n";
@@ -803,9 +809,9 @@ const bool registeredChild = registerCommand(
      {{QStringLiteral("survey"), QString(), QStringLiteral("only the run area")},
       {QStringLiteral("wait-elevation"), QString(),
        QStringLiteral("wait on standard input for the elevation raster before changing the log")},
-      {QStringLiteral("threads"), QStringLiteral("N"), QStringLiteral("rectifier threads, 1 or 2 (default 1)")},
+      {QStringLiteral("threads"), QStringLiteral("N"), QStringLiteral("desmoke and rectifier threads, 1 or 2 (default 1)")},
       {QStringLiteral("cores"), QStringLiteral("POOL"),
-       QStringLiteral("the parent's pool of spare cores: a second rectifier thread while one is free")},
+       QStringLiteral("the parent's pool of spare cores: a second desmoke and rectifier thread while one is free")},
       {QStringLiteral("elevation"), QStringLiteral("METRES"), QStringLiteral("ground elevation of the mission")},
       {QStringLiteral("tail"), QStringLiteral("NUMBER"), QStringLiteral("aircraft tail number")},
       {QStringLiteral("tech"), QStringLiteral("NAME"), QStringLiteral("IR technician")}},

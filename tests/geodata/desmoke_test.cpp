@@ -592,6 +592,51 @@ TEST_F(DesmokeRun, FailuresLeaveTheLogAsItWasAndTheProgramRunning)
     EXPECT_EQ(bytes(path(QStringLiteral("run07orig.plf"))), before);
 }
 
+// The per-line steps write the same files with a second thread, whether it
+// takes every round of lines or only the rounds its gate allows, and the
+// gate hears when each step is done.
+TEST_F(DesmokeRun, TwoThreadsWriteTheSameFilesAsOne)
+{
+    const int lines = 2100;   // whole rounds and a short last one
+    const QString log = path(QStringLiteral("run09.plf"));
+    writeLog(log, lines, shapeLine);
+    const DesmokeFiles files(log);
+    const DesmokeLayout layout = DesmokeLayout::ForFileSize(QFileInfo(log).size());
+    struct Case {
+        const char *what;
+        int count;
+        bool gated;
+    } cases[] = {{"one thread", 1, false}, {"two threads", 2, false}, {"two threads, every other round", 2, true}};
+    QList<QByteArray> want;
+    for (const Case &c : cases) {
+        DesmokeThreads threads;
+        threads.count = c.count;
+        int asked = 0, done = 0;
+        if (c.gated)
+            threads.gate = [&](bool wanted) { return wanted ? ++asked % 2 == 1 : (++done, false); };
+        qint64 split = 0;
+        ASSERT_TRUE(desmoke::SplitLog(files, layout, progress, &split, threads)) << c.what << progressText();
+        EXPECT_EQ(split, lines) << c.what;
+        ASSERT_TRUE(desmoke::RedetectFire(files, kFireLimit, kColdLimit, kA0, curve, progress, threads)) << c.what;
+        ASSERT_TRUE(desmoke::DesmokeClusters(files, kFireLimit, progress)) << c.what;
+        ASSERT_TRUE(desmoke::MergeDesmoked(files, layout, lines, progress, threads)) << c.what;
+        const QStringList made = files.workFiles() << files.desmoked;
+        for (int i = 0; i < made.size(); ++i) {
+            const QByteArray got = bytes(made[i]);
+            if (want.size() < made.size()) {
+                EXPECT_FALSE(got.isEmpty()) << made[i].toStdString();
+                want.append(got);
+            } else {
+                EXPECT_TRUE(got == want[i]) << c.what << ": " << made[i].toStdString();
+            }
+        }
+        if (c.gated) {
+            EXPECT_EQ(asked, 3 * 3) << "three rounds in each of the three steps";
+            EXPECT_EQ(done, 3);
+        }
+    }
+}
+
 TEST_F(DesmokeRun, AnEmptyLogStaysEmpty)
 {
     const QString log = path(QStringLiteral("empty.plf"));
