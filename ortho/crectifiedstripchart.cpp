@@ -390,7 +390,8 @@ void CRectifiedStripChart::TraceLine()
 // when the line read is not the one surveyed.
 class CRectifiedStripChart::TraceAhead {
 public:
-    explicit TraceAhead(CRectifiedStripChart &owner) : o_(owner)
+    // allowed: whether the second thread may start before it is told.
+    TraceAhead(CRectifiedStripChart &owner, bool allowed) : o_(owner), allowed_(allowed)
     {
         lines_ = int(o_.headers_.size() / kHeaderBytes);
         blocks_ = (lines_ + kBlockLines - 1) / kBlockLines;
@@ -572,7 +573,7 @@ private:
     std::condition_variable changed_;
     int next_ = 0;       // the next block to take
     int consumed_ = 0;   // the main pass is past the blocks below this one
-    bool allowed_ = true, quit_ = false;
+    bool allowed_, quit_ = false;
     double lowest_ = 0.0;   // the main pass's lowest terrain, for blocks taken
     std::thread thread_;
 };
@@ -890,7 +891,7 @@ bool CRectifiedStripChart::MainPass()
     // With two threads the lines are traced ahead, by the second thread
     // while the gate allows it.
     linesTracedAhead_ = 0;
-    std::unique_ptr<TraceAhead> ahead(threads_ > 1 ? new TraceAhead(*this) : nullptr);
+    std::unique_ptr<TraceAhead> ahead(threads_ > 1 ? new TraceAhead(*this, !gate_) : nullptr);
     constexpr int kGateLines = 256;
     int gateLines = 0;
     int lineNumber = -1;   // of the surveyed lines
