@@ -1,6 +1,7 @@
 // Mosaic cost: rebuilding the mission mosaic and heat points from two
-// rectified simulated passes (ortho rows per second), against a plain read
-// of the same ortho files. The ratio of the two is the figure to watch.
+// rectified simulated passes (ortho rows per second) on one and on two
+// threads, against a plain read of the same ortho files. The ratios between
+// them are the figures to watch.
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "geodata/celevationdata.h"
@@ -80,16 +81,17 @@ bool prepare(const QString &dir)
     return true;
 }
 
+// The argument is the number of threads the mosaic is built with.
 void BM_Mosaic(benchmark::State &state)
 {
     for (auto _ : state) {
-        CMosaic mosaic(g_dir + QStringLiteral("/20240715_1432_Bench_2.plf"));
+        CMosaic mosaic(g_dir + QStringLiteral("/20240715_1432_Bench_2.plf"), false, int(state.range(0)));
         if (!mosaic.Saved())
             state.SkipWithError("no mosaic");
     }
     state.SetItemsProcessed(state.iterations() * g_rows);
 }
-BENCHMARK(BM_Mosaic)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_Mosaic)->DenseRange(1, 2)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 void BM_ReadOrthos(benchmark::State &state)
 {
