@@ -275,7 +275,10 @@ struct PlacedPixel {
 };
 
 struct PlacedStretch {
-    std::vector<PlacedPixel> pixels;
+    // Room for every data pixel of a stretch, 'placed' of them used.
+    std::unique_ptr<PlacedPixel[]> pixels =
+        std::make_unique<PlacedPixel[]>(std::size_t(kStretchRows) * (kLastDataColumn - kFirstDataColumn + 1));
+    std::size_t placed = 0;
     // Fire pixels of a pass without a record, on the pass's datum.
     std::vector<firepoints::FirePixel> fires;
     bool cut = false;    // a row could not be read: the pass ends there
@@ -794,13 +797,14 @@ void CMosaic::BuildMosaic()
     // pixel (the same arithmetic, the same floats).
     const BilHeader &gh = grid.Header();
     const bool northUp = gh.rotation == 0.0;
-    auto toPixel = [&](double x, double y, double *u, double *v) {
+    auto toPixel = [&grid, northUp, left = gh.left, xdim = gh.xdim, top = gh.top, bottom = gh.bottom,
+                    ydim = gh.ydim, rowsRunDown = gh.rowsRunDown](double x, double y, double *u, double *v) {
         if (!northUp) {
             grid.GeoToPixel(x, y, u, v);
             return;
         }
-        *u = float((x - gh.left) / gh.xdim);
-        *v = float(gh.rowsRunDown ? (gh.top - y) / gh.ydim : (y - gh.bottom) / gh.ydim);
+        *u = float((x - left) / xdim);
+        *v = float(rowsRunDown ? (top - y) / ydim : (y - bottom) / ydim);
     };
 
     // The readable passes, in input order, and their stretches of rows (at
@@ -842,37 +846,36 @@ void CMosaic::BuildMosaic()
     std::vector<Placer> placers(static_cast<std::size_t>(threads_));
     for (Placer &placer : placers)
         placer.converter = converter_;
-    auto place = [&](int placerNumber, std::size_t item, PlacedStretch &out) {
-        out.pixels.clear();
-        out.fires.clear();
-        out.cut = false;
-        out.lost = false;
+    // Places the rows of a stretch, handing each pixel that lands on the
+    // picture to pixelAt(u, v, value) and each fire pixel of a pass without
+    // a record to fireAt; false when a row could not be read.
+    auto placeRows = [&](int placerNumber, std::size_t item, auto &&pixelAt, auto &&fireAt) -> bool {
+        // Kept here, where the picture's bytes cannot alias them.
         Placer &placer = placers[size_t(placerNumber)];
         const Stretch &stretch = stretches[item];
         const Pass &pass = passes[stretch.pass];
-        const OrthoHeader &h = pass.h;
+        const OrthoHeader h = pass.h;
         const bool reproject = pass.reproject;
+        const bool fieldsKnown = pass.fieldsKnown;
         const int inputMeridian = pass.inputMeridian;
+        const int pictureCols = cols, pictureRows = rows;
+        const auto toPicture = toPixel;
         if (stretch.first == stretch.end)
-            return;
+            return true;
         if (placer.input != pass.input) {
             placer.file = std::make_unique<QFile>(inputs_.at(pass.input));
             placer.input = pass.input;
             if (!placer.file->open(QIODevice::ReadOnly))
                 placer.file.reset();
         }
-        if (!placer.file || !placer.file->seek(8 + stretch.first * kRowBytes)) {
-            out.cut = true;
-            return;
-        }
+        if (!placer.file || !placer.file->seek(8 + stretch.first * kRowBytes))
+            return false;
         QFile &file = *placer.file;
         CUtmConverter &converter = placer.converter;
         const std::vector<uchar> &row = placer.row;
         for (qint64 k = stretch.first; k < stretch.end; ++k) {
-            if (file.read(reinterpret_cast<char *>(placer.row.data()), kRowBytes) != kRowBytes) {
-                out.cut = true;
-                break;
-            }
+            if (file.read(reinterpret_cast<char *>(placer.row.data()), kRowBytes) != kRowBytes)
+                return false;
             auto isData = [&](int c) { return row[c] != 0 && row[c] != 100 && row[c] != 254; };
             int c0 = kFirstDataColumn;
             while (c0 <= kLastDataColumn && !isData(c0))
@@ -896,27 +899,30 @@ void CMosaic::BuildMosaic()
             };
             if (reproject)
                 reprojectRow(placer, c0, c1, reprojectExact);
+            const double *const reprojectedX = placer.rowX.data();
+            const double *const reprojectedY = placer.rowY.data();
+            const char *const interpolated = placer.rowInterpolated.data();
             for (int c = c0; c <= c1; ++c) {
                 double x, y;
                 if (reproject) {
-                    x = placer.rowX[size_t(c)];
-                    y = placer.rowY[size_t(c)];
+                    x = reprojectedX[c];
+                    y = reprojectedY[c];
                 } else {
                     h.model(c, rowY, &x, &y);
                 }
                 double u, v;
-                toPixel(x, y, &u, &v);
+                toPicture(x, y, &u, &v);
                 // An interpolated position decides the pixel only when it is
                 // clear of the pixel's edges by far more than it can be off.
-                if (reproject && placer.rowInterpolated[size_t(c)] && (nearEdge(u) || nearEdge(v))) {
+                if (reproject && interpolated[c] && (nearEdge(u) || nearEdge(v))) {
                     reprojectExact(c, &x, &y);
-                    toPixel(x, y, &u, &v);
+                    toPicture(x, y, &u, &v);
                 }
                 const double pu = std::trunc(u + 0.5), pv = std::trunc(v + 0.5);
-                if (!(pu >= 0 && pv >= 0 && pu < cols && pv < rows))
+                if (!(pu >= 0 && pv >= 0 && pu < pictureCols && pv < pictureRows))
                     continue;
                 const uchar value = row[c];
-                if (value == 255 && !pass.fieldsKnown) {
+                if (value == 255 && !fieldsKnown) {
                     // The heat point lies at its pixel's centre.
                     double hx, hy;
                     firepoints::FirePixel p;
@@ -926,20 +932,40 @@ void CMosaic::BuildMosaic()
                     converter.UtmToLatLon(hy, hx, 0, &p.lat, &p.lon, heatDatum);
                     if (reproject)
                         converter.SetCentralMeridian(int(m));
-                    out.fires.push_back(p);
+                    fireAt(p);
                 }
-                out.pixels.push_back({quint16(pu), quint16(pv), value});
+                pixelAt(quint16(pu), quint16(pv), value);
             }
         }
+        return true;
     };
 
     uchar *const bits = image.bits();
     const qsizetype bytesPerLine = image.bytesPerLine();
-    auto paint = [&](std::size_t item, PlacedStretch &placed) {
-        const Stretch &stretch = stretches[item];
-        Pass &pass = passes[stretch.pass];
-        firepoints::RunRecord &run = runs_[size_t(pass.input)];
-        if (item == 0 || stretches[item - 1].pass != stretch.pass) {
+    auto paintPixel = [bits, bytesPerLine, &shade](quint16 u, quint16 v, uchar value) {
+        uchar *px = bits + bytesPerLine * qsizetype(v) + 3 * int(u);
+        // Fire always shows, also where an earlier pass painted
+        // white (its coldest values); greys never change a pixel
+        // whose red is full (fire or white).
+        if (value == 255) {
+            px[0] = 255;
+            px[1] = 0;
+            px[2] = 0;
+            return;
+        }
+        if (px[0] == 255)
+            return;
+        uchar s = shade[value];
+        if (px[0] != kGrey)
+            s = uchar((px[0] + s) / 2);
+        px[0] = px[1] = px[2] = s;
+    };
+    // The pass of a stretch, started (its recorded heat points written)
+    // at its first stretch.
+    auto passOf = [&](std::size_t item) -> Pass & {
+        Pass &pass = passes[stretches[item].pass];
+        if (item == 0 || stretches[item - 1].pass != stretches[item].pass) {
+            firepoints::RunRecord &run = runs_[size_t(pass.input)];
             passName_ = PassName(inputs_.at(pass.input));
             if (run.fieldsKnown)
                 for (const firepoints::FirePixel &p : run.pixels)
@@ -950,37 +976,46 @@ void CMosaic::BuildMosaic()
                     nadcon = std::make_unique<CNadcon>();
             }
         }
-        if (pass.cut)
-            return;
-        pass.cut = placed.cut;
-        for (firepoints::FirePixel p : placed.fires) {
-            p.wgsLat = p.lat;
-            p.wgsLon = p.lon;
-            if (nadcon)
-                nadcon->ShiftToNavDatum(p.lat, p.lon, &p.wgsLat, &p.wgsLon);
-            run.pixels.push_back(p);
-            AddHeatPoint(run, p);
-        }
-        for (const PlacedPixel &q : placed.pixels) {
-            uchar *px = bits + bytesPerLine * qsizetype(q.v) + 3 * int(q.u);
-            // Fire always shows, also where an earlier pass painted
-            // white (its coldest values); greys never change a pixel
-            // whose red is full (fire or white).
-            if (q.value == 255) {
-                px[0] = 255;
-                px[1] = 0;
-                px[2] = 0;
-                continue;
-            }
-            if (px[0] == 255)
-                continue;
-            uchar s = shade[q.value];
-            if (px[0] != kGrey)
-                s = uchar((px[0] + s) / 2);
-            px[0] = px[1] = px[2] = s;
-        }
+        return pass;
     };
-    placeInOrder(stretches.size(), threads_, place, paint);
+    auto addFire = [&](const Pass &pass, firepoints::FirePixel p) {
+        firepoints::RunRecord &run = runs_[size_t(pass.input)];
+        p.wgsLat = p.lat;
+        p.wgsLon = p.lon;
+        if (nadcon)
+            nadcon->ShiftToNavDatum(p.lat, p.lon, &p.wgsLat, &p.wgsLon);
+        run.pixels.push_back(p);
+        AddHeatPoint(run, p);
+    };
+    if (threads_ == 1) {
+        // Painted as placed.
+        for (std::size_t item = 0; item < stretches.size(); ++item) {
+            Pass &pass = passOf(item);
+            if (!pass.cut)
+                pass.cut = !placeRows(0, item, paintPixel, [&](const firepoints::FirePixel &p) { addFire(pass, p); });
+        }
+    } else {
+        auto place = [&](int placerNumber, std::size_t item, PlacedStretch &out) {
+            out.placed = 0;
+            out.fires.clear();
+            out.lost = false;
+            out.cut = !placeRows(
+                placerNumber, item,
+                [&out](quint16 u, quint16 v, uchar value) { out.pixels[out.placed++] = {u, v, value}; },
+                [&out](const firepoints::FirePixel &p) { out.fires.push_back(p); });
+        };
+        auto paint = [&](std::size_t item, PlacedStretch &placed) {
+            Pass &pass = passOf(item);
+            if (pass.cut)
+                return;
+            pass.cut = placed.cut;
+            for (const firepoints::FirePixel &p : placed.fires)
+                addFire(pass, p);
+            for (const PlacedPixel *q = placed.pixels.get(), *end = q + placed.placed; q != end; ++q)
+                paintPixel(q->u, q->v, q->value);
+        };
+        placeInOrder(stretches.size(), threads_, place, paint);
+    }
     for (Placer &placer : placers)
         placer.file.reset();
 
