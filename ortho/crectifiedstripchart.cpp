@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -135,7 +136,7 @@ void CRectifiedStripChart::ProjectPosition(double lat, double lon, double *e, do
         nadcon_->ShiftToGridDatum(lat, lon, &lat, &lon);
     std::int32_t zone = 0;
     utm_.LatLonToUtm(lat, lon, n, e, &zone, datum_);
-    zone_ = zone;
+    frame_.zone = zone;
 }
 
 void CRectifiedStripChart::SetLineAttitude(const ScanLineRec &rec)
@@ -152,22 +153,23 @@ void CRectifiedStripChart::SetLineAttitude(const ScanLineRec &rec)
     y += hdgAdjust_;
     // The heading is measured from true north; the projected grid's north
     // differs from it by the grid convergence at the aircraft.
-    ProjectPosition(milliArcSecToDeg(rec.latitude), milliArcSecToDeg(rec.longitude), &lineE_, &lineN_);
+    ProjectPosition(milliArcSecToDeg(rec.latitude), milliArcSecToDeg(rec.longitude), &frame_.e, &frame_.n);
     lineConvergence_ = utm_.GetConvergence() / kDeg;
-    lineReference_ = utm_.ReferenceAt(lineN_);
+    frame_.reference = utm_.ReferenceAt(frame_.n);
     if (convergenceCorrection_)
         y -= lineConvergence_;
 
     const double cr = std::cos(r * kDeg), sr = std::sin(r * kDeg);
     const double cp = std::cos(p * kDeg), sp = std::sin(p * kDeg);
     const double cy = std::cos(y * kDeg), sy = std::sin(y * kDeg);
-    m_[0] = sp * cy * sr - sy * cr;
-    m_[1] = sp * cy * cr + sy * sr;
-    m_[2] = sy * sp * sr + cy * cr;
-    m_[3] = sy * sp * cr - sr * cy;
-    m_[4] = sr * cp;
-    m_[5] = cp * cr;
-    lineAlt_ = rec.altitude * 0.01;
+    double *m = frame_.m;
+    m[0] = sp * cy * sr - sy * cr;
+    m[1] = sp * cy * cr + sy * sr;
+    m[2] = sy * sp * sr + cy * cr;
+    m[3] = sy * sp * cr - sr * cy;
+    m[4] = sr * cp;
+    m[5] = cp * cr;
+    frame_.alt = rec.altitude * 0.01;
 }
 
 void CRectifiedStripChart::ViewTerrain()
@@ -261,7 +263,8 @@ bool CRectifiedStripChart::TerrainAt(double lon, double lat, double *z) const
     return true;
 }
 
-void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box *box, GroundPoint *out) const
+void CRectifiedStripChart::TraceSamples(const LineFrame &frame, const CUtmConverter &utm, int first, int last,
+                                        double lowest, Box *box, GroundPoint *out, const CBil *grid) const
 {
     // Each sample searches the height where its ray meets the terrain: from
     // the mean elevation, the terrain under the ray at the height found
@@ -276,16 +279,17 @@ void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box 
         GroundPoint &g = out[i - first];
         g = GroundPoint();
         const double t = tanTheta_[i];
-        const double d = t * m_[4] - m_[5];
+        const double *m = frame.m;
+        const double d = t * m[4] - m[5];
         // A ray that does not point below the horizon never meets the ground.
         if (!(d < -1e-6))
             continue;
-        ke[i] = (t * m_[2] - m_[3]) / d;
-        kn[i] = (t * m_[0] - m_[1]) / d;
+        ke[i] = (t * m[2] - m[3]) / d;
+        kn[i] = (t * m[0] - m[1]) / d;
         g.z = z0_;
         searching[active++] = i;
     }
-    const double lineE = lineE_, lineN = lineN_, lineAlt = lineAlt_, cell = cellSize_;
+    const double lineE = frame.e, lineN = frame.n, lineAlt = frame.alt, cell = cellSize_;
     const TerrainView &view = terrain_;
     Box b = *box;
     for (int it = 0; it < kMaxIterations && active > 0; ++it) {
@@ -297,7 +301,7 @@ void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box 
             const double e = lineE + ke[i] * h;
             const double n = lineN + kn[i] * h;
             // On the datum's ellipsoid, chosen by the line's ProjectPosition.
-            utm_.GridToLatLon(n, e, zone_, lineReference_, &lat[i], &lon[i]);
+            utm.GridToLatLon(n, e, frame.zone, frame.reference, &lat[i], &lon[i]);
         }
         // ... and the terrain there.
         int still = 0;
@@ -326,9 +330,11 @@ void CRectifiedStripChart::TraceSamples(int first, int last, double lowest, Box 
         if (g.iterations == 0)
             continue;
         const double h = std::max(lineAlt - g.z, 1.0);
-        const double e = lineE + ke[i] * h;
-        const double n = lineN + kn[i] * h;
-        grid_.GeoToPixel(e, n, &g.column, &g.row);
+        g.e = lineE + ke[i] * h;
+        g.n = lineN + kn[i] * h;
+        if (!grid)
+            continue;
+        grid->GeoToPixel(g.e, g.n, &g.column, &g.row);
         g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
     }
 }
@@ -337,7 +343,7 @@ CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
 {
     Box box{west_, east_, north_, south_};
     GroundPoint g;
-    TraceSamples(i, i + 1, lowestTerrain_, &box, &g);
+    TraceSamples(frame_, utm_, i, i + 1, lowestTerrain_, &box, &g, &grid_);
     west_ = box.west;
     east_ = box.east;
     north_ = box.north;
@@ -348,76 +354,13 @@ CRectifiedStripChart::GroundPoint CRectifiedStripChart::ProjectSample(int i)
     return g;
 }
 
-// A second thread that runs one job at a time: Start hands a job over,
-// Wait returns when it is done.
-class CRectifiedStripChart::Helper {
-public:
-    Helper() : thread_([this] { Loop(); }) {}
-    ~Helper()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    void Start(std::function<void()> job)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            job_ = std::move(job);
-            busy_ = true;
-        }
-        wake_.notify_all();
-    }
-    void Wait()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return !busy_; });
-    }
-
-private:
-    void Loop()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return busy_ || quit_; });
-            if (!busy_)
-                return;
-            const std::function<void()> job = std::move(job_);
-            lock.unlock();
-            job();
-            lock.lock();
-            busy_ = false;
-            done_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    std::function<void()> job_;
-    bool busy_ = false, quit_ = false;
-    std::thread thread_;
-};
-
-void CRectifiedStripChart::TraceLine(Helper *helper)
+void CRectifiedStripChart::TraceLine()
 {
     ground_.resize(kSamples);
-    // The whole line (or each half of it on its own thread) against the
-    // lowest terrain known at the line's start. The box is a minimum and
-    // maximum, the same in any order.
+    // The whole line against the lowest terrain known at the line's start.
     const double lowest = lowestTerrain_;
-    const Box before{west_, east_, north_, south_};
-    Box left = before, right = before;
-    if (helper) {
-        const int half = kSamples / 2;
-        helper->Start([&] { TraceSamples(half, kSamples, lowest, &right, &ground_[half]); });
-        TraceSamples(0, half, lowest, &left, &ground_[0]);
-        helper->Wait();
-    } else {
-        TraceSamples(0, kSamples, lowest, &left, &ground_[0]);
-    }
+    Box box{west_, east_, north_, south_};
+    TraceSamples(frame_, utm_, 0, kSamples, lowest, &box, ground_.data(), &grid_);
     // A sample below that terrain changes what later samples fall back to:
     // then the line is traced again one sample after the other, as
     // ProjectSample would (rare: only where the raster runs out or was
@@ -429,11 +372,210 @@ void CRectifiedStripChart::TraceLine(Helper *helper)
             return;
         }
     }
-    west_ = std::min(left.west, right.west);
-    east_ = std::max(left.east, right.east);
-    north_ = std::max(left.north, right.north);
-    south_ = std::min(left.south, right.south);
+    west_ = box.west;
+    east_ = box.east;
+    north_ = box.north;
+    south_ = box.south;
 }
+
+// The main pass's lines traced ahead of it, a block of lines at a time. The
+// second thread takes the next block while it is allowed to (a core is free
+// for it); the main pass takes the block it needs when nobody has, and a
+// later one rather than wait while the second thread traces that one. A
+// line is traced from its surveyed header exactly as TraceLine would trace
+// it, but to projected positions only: the main pass turns them into grid
+// positions when it reaches the line (the grid scrolls in between). The
+// main pass traces a line itself when the lowest terrain changed since it
+// was traced ahead, when one of its samples fell below that terrain, or
+// when the line read is not the one surveyed.
+class CRectifiedStripChart::TraceAhead {
+public:
+    explicit TraceAhead(CRectifiedStripChart &owner) : o_(owner)
+    {
+        lines_ = int(o_.headers_.size() / kHeaderBytes);
+        blocks_ = (lines_ + kBlockLines - 1) / kBlockLines;
+        frames_.resize(std::size_t(lines_));
+        skip_.resize(std::size_t(lines_));
+        // Every line's frame as the main pass will set it.
+        auto rec = std::make_unique<ScanLineRec>();
+        for (int k = 0; k < lines_; ++k) {
+            std::memcpy(static_cast<void *>(rec.get()), &o_.headers_[std::size_t(k) * kHeaderBytes], kHeaderBytes);
+            o_.SetLineAttitude(*rec);
+            frames_[std::size_t(k)] = o_.frame_;
+            skip_[std::size_t(k)] = o_.skipBadLines_ && rec->scanPeriod < std::uint32_t(kBadScanPeriod);
+        }
+        // A converter of our own: the main pass's one changes with every line.
+        utm_ = o_.utm_;
+        lowest_ = o_.lowestTerrain_;
+        slots_.resize(kSlots);
+        for (Slot &s : slots_) {
+            s.en.resize(std::size_t(kBlockLines) * kSamples * 2);
+            s.boxes.resize(kBlockLines);
+            s.below.resize(kBlockLines);
+        }
+        ownScratch_.resize(kSamples);
+        thread_ = std::thread([this] { Loop(); });
+    }
+    ~TraceAhead()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    TraceAhead(const TraceAhead &) = delete;
+    TraceAhead &operator=(const TraceAhead &) = delete;
+
+    // Whether the second thread may take more blocks.
+    void Allow(bool on)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            allowed_ = on;
+        }
+        changed_.notify_all();
+    }
+
+    // ground_ for surveyed line k, read as rec; false: the caller traces it.
+    bool Place(int k, const ScanLineRec &rec)
+    {
+        if (k < 0 || k >= lines_
+            || std::memcmp(&rec, &o_.headers_[std::size_t(k) * kHeaderBytes], kHeaderBytes) != 0)
+            return false;
+        const int b = k / kBlockLines;
+        Slot &slot = slots_[std::size_t(b % kSlots)];
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            lowest_ = o_.lowestTerrain_;
+            if (consumed_ < b) {
+                consumed_ = b;   // earlier blocks' slots may be taken again
+                changed_.notify_all();
+            }
+            for (;;) {
+                if (slot.block == b) {
+                    if (slot.ready)
+                        break;
+                } else if (next_ > b) {
+                    return false;   // passed over: traced line by line
+                } else if (!allowed_) {
+                    next_ = b + 1;   // no second core: trace it line by line
+                    return false;
+                }
+                if (TakeLocked(lock, ownScratch_))
+                    continue;
+                changed_.wait(lock);
+            }
+        }
+        const int j = k % kBlockLines;
+        if (slot.lowest != o_.lowestTerrain_ || slot.below[std::size_t(j)])
+            return false;
+        o_.ground_.resize(kSamples);
+        const double *en = &slot.en[std::size_t(j) * kSamples * 2];
+        for (int i = 0; i < kSamples; ++i) {
+            GroundPoint &g = o_.ground_[std::size_t(i)];
+            g = GroundPoint();
+            const double e = en[2 * i], n = en[2 * i + 1];
+            if (std::isnan(e))
+                continue;   // not traced (or nowhere): never placed
+            g.e = e;
+            g.n = n;
+            g.iterations = 1;
+            o_.grid_.GeoToPixel(e, n, &g.column, &g.row);
+            g.valid = std::fabs(g.column) < kFarCells && std::fabs(g.row) < kFarCells;
+        }
+        const Box &box = slot.boxes[std::size_t(j)];
+        o_.west_ = std::min(o_.west_, box.west);
+        o_.east_ = std::max(o_.east_, box.east);
+        o_.north_ = std::max(o_.north_, box.north);
+        o_.south_ = std::min(o_.south_, box.south);
+        ++o_.linesTracedAhead_;
+        return true;
+    }
+
+private:
+    static constexpr int kBlockLines = 16;
+    static constexpr int kSlots = 8;
+    struct Slot {
+        int block = -1;
+        bool ready = false;
+        double lowest = 0.0;
+        std::vector<double> en;   // easting, northing of every sample (NaN: not traced)
+        std::vector<Box> boxes;
+        std::vector<char> below;
+    };
+
+    // Under the lock: takes the next block when its slot is free and traces
+    // it (without the lock). False when there is none to take.
+    bool TakeLocked(std::unique_lock<std::mutex> &lock, std::vector<GroundPoint> &scratch)
+    {
+        if (next_ >= blocks_ || next_ >= consumed_ + kSlots)
+            return false;
+        const int b = next_++;
+        Slot &slot = slots_[std::size_t(b % kSlots)];
+        slot.block = b;
+        slot.ready = false;
+        slot.lowest = lowest_;
+        lock.unlock();
+        Trace(b, slot, scratch);
+        lock.lock();
+        slot.ready = true;
+        changed_.notify_all();
+        return true;
+    }
+
+    void Trace(int b, Slot &slot, std::vector<GroundPoint> &scratch) const
+    {
+        const double lowest = slot.lowest;
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        for (int j = 0; j < kBlockLines; ++j) {
+            const int k = b * kBlockLines + j;
+            if (k >= lines_)
+                break;
+            double *en = &slot.en[std::size_t(j) * kSamples * 2];
+            bool below = false;
+            Box box{inf, -inf, -inf, inf};
+            if (!skip_[std::size_t(k)])
+                o_.TraceSamples(frames_[std::size_t(k)], utm_, 0, kSamples, lowest, &box, scratch.data(), nullptr);
+            for (int i = 0; i < kSamples; ++i) {
+                const GroundPoint &g = scratch[std::size_t(i)];
+                const bool traced = !skip_[std::size_t(k)] && g.iterations > 0;
+                en[2 * i] = traced ? g.e : nan;
+                en[2 * i + 1] = traced ? g.n : nan;
+                below |= traced && g.z < lowest;
+            }
+            slot.boxes[std::size_t(j)] = box;
+            slot.below[std::size_t(j)] = below;
+        }
+    }
+
+    void Loop()
+    {
+        std::vector<GroundPoint> scratch(kSamples);
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!quit_) {
+            if (!(allowed_ && TakeLocked(lock, scratch)))
+                changed_.wait(lock);
+        }
+    }
+
+    CRectifiedStripChart &o_;
+    CUtmConverter utm_;
+    std::vector<LineFrame> frames_;
+    std::vector<char> skip_;
+    int lines_ = 0, blocks_ = 0;
+    std::vector<Slot> slots_;
+    std::vector<GroundPoint> ownScratch_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int next_ = 0;       // the next block to take
+    int consumed_ = 0;   // the main pass is past the blocks below this one
+    bool allowed_ = true, quit_ = false;
+    double lowest_ = 0.0;   // the main pass's lowest terrain, for blocks taken
+    std::thread thread_;
+};
 
 void CRectifiedStripChart::SetGrid(double originE, double originN, double cell)
 {
@@ -711,7 +853,7 @@ void CRectifiedStripChart::RecordFire(const GroundPoint &g, int sample, const Sc
     firepoints::FirePixel p;
     double e = 0.0, n = 0.0;
     grid_.PixelToGeo(c, r, &e, &n);
-    utm_.UtmToLatLon(n, e, zone_, &p.lat, &p.lon, datum_);
+    utm_.UtmToLatLon(n, e, frame_.zone, &p.lat, &p.lon, datum_);
     p.wgsLat = p.lat;
     p.wgsLon = p.lon;
     if (alaska_ && nadcon_)
@@ -745,12 +887,13 @@ bool CRectifiedStripChart::MainPass()
     int lastSmallest = 0;
     linesProcessed_ = 0;
     int done = 0;
-    const std::unique_ptr<Helper> helper(threads_ > 1 ? new Helper : nullptr);
-    // The second thread works by blocks of lines, each while the gate
-    // allows it.
+    // With two threads the lines are traced ahead, by the second thread
+    // while the gate allows it.
+    linesTracedAhead_ = 0;
+    std::unique_ptr<TraceAhead> ahead(threads_ > 1 ? new TraceAhead(*this) : nullptr);
     constexpr int kGateLines = 256;
     int gateLines = 0;
-    bool second = true;
+    int lineNumber = -1;   // of the surveyed lines
     // Scan times: the log's start time, then the scans counted by the line
     // index at the line's scan period (microseconds per scan).
     fires_.pixels.clear();
@@ -763,6 +906,7 @@ bool CRectifiedStripChart::MainPass()
     const bool ok = ForEachLine(true, [&](const ScanLineRec &rec) {
         if (progress_ && ++done % 250 == 0)
             progress_(3, done, lineCount_);
+        ++lineNumber;
         if (!firstLine && rec.lineIndex > previousIndex)
             elapsedMs += double(rec.lineIndex - previousIndex) * rec.scanPeriod * 1e-3;
         lineMs = startMs ? startMs + qint64(std::llround(elapsedMs)) : 0;
@@ -778,11 +922,12 @@ bool CRectifiedStripChart::MainPass()
         if (anyLine && emitRow_ < 400)
             Scroll();
         SetLineAttitude(rec);
-        if (helper && gate_ && gateLines-- == 0) {
+        if (ahead && gate_ && gateLines-- == 0) {
             gateLines = kGateLines - 1;
-            second = gate_(true);
+            ahead->Allow(gate_(true));
         }
-        TraceLine(second ? helper.get() : nullptr);
+        if (!(ahead && ahead->Place(lineNumber, rec)))
+            TraceLine();
         int smallest = INT_MAX, largest = INT_MIN;
         bool placed = false;
         for (int i = 0; i < kSamples; ++i) {
@@ -819,7 +964,10 @@ bool CRectifiedStripChart::MainPass()
         anyLine = true;
         return true;
     });
-    if (helper && gate_)
+    // The second thread stops before its core goes back.
+    const bool gated = ahead && gate_;
+    ahead.reset();
+    if (gated)
         gate_(false);
     if (!ok)
         return false;

@@ -130,20 +130,24 @@ public:
         bool valid = false;   // false when the ray never meets the ground
         double column = 0.0, row = 0.0;   // working grid position
         double z = 0.0, lat = 0.0, lon = 0.0;
+        double e = 0.0, n = 0.0;          // projected position (easting, northing)
         int iterations = 0;
     };
     // Projects pix element i of the line set last onto the terrain.
     GroundPoint ProjectSample(int i);
 
-    // Threads tracing the samples of a line in the main pass (1 or 2; by
-    // default 2 on a machine with more than one core). The products are
-    // the same whatever the count.
+    // Threads of the main pass (1 or 2; by default 2 on a machine with more
+    // than one core): with two, lines are traced ahead of the one placed in
+    // the grid. The products are the same whatever the count.
     void SetThreads(int count) { threads_ = count > 1 ? 2 : 1; }
     int Threads() const { return threads_; }
-    // With two threads, asked before every block of lines of the main pass
-    // whether the second may trace them (want: a core is free for it), and
-    // once more after the last line (!want: it is done). Unset: it always
-    // may.
+    // Lines of the last main pass whose samples were traced ahead of it
+    // (with two threads), for checks.
+    int LinesTracedAhead() const { return linesTracedAhead_; }
+    // With two threads, asked before every 256 lines of the main pass
+    // whether the second may trace lines ahead (want: a core is free for
+    // it), and once more after the last line (!want: it is done). Unset: it
+    // always may.
     using SecondThreadGate = std::function<bool(bool want)>;
     void SetSecondThreadGate(SecondThreadGate gate) { gate_ = std::move(gate); }
 
@@ -201,15 +205,28 @@ private:
             north = std::max(north, lat);
         }
     };
-    // ProjectSample for samples first..last-1 into out[0..], without side
-    // effects: `lowest` stands in for terrain the raster does not cover; the
-    // positions traced widen *box.
-    void TraceSamples(int first, int last, double lowest, Box *box, GroundPoint *out) const;
+    // A line's attitude and position, as SetLineAttitude sets them.
+    struct LineFrame {
+        double m[6] = {0, 0, 0, 0, 0, 0};
+        double e = 0.0, n = 0.0, alt = 0.0;
+        int zone = 0;
+        // The line's northing for the converter's inverse near it.
+        CUtmConverter::GridReference reference;
+    };
+    // ProjectSample for samples first..last-1 of a line into out[0..],
+    // without side effects: `lowest` stands in for terrain the raster does
+    // not cover; the positions traced widen *box. The grid positions are
+    // left out without a grid (only the projected positions are set).
+    void TraceSamples(const LineFrame &frame, const CUtmConverter &utm, int first, int last, double lowest,
+                      Box *box, GroundPoint *out, const CBil *grid) const;
     // Traces the samples of the line set last into ground_, exactly as
-    // ProjectSample one after the other would; with a helper (a second
-    // thread) half of them there.
-    class Helper;
-    void TraceLine(Helper *helper);
+    // ProjectSample one after the other would.
+    void TraceLine();
+    // Lines of the main pass traced ahead, by the second thread and by
+    // this one while it would otherwise wait.
+    class TraceAhead;
+    friend class TraceAhead;
+    int linesTracedAhead_ = 0;
     void ProjectPosition(double lat, double lon, double *e, double *n);
     void SetGrid(double originE, double originN, double cell);
     void Scroll();
@@ -261,12 +278,8 @@ private:
     int scrolls_ = 0;
 
     // attitude of the current line
-    double m_[6] = {0, 0, 0, 0, 0, 0};
-    double lineE_ = 0.0, lineN_ = 0.0, lineAlt_ = 0.0;
-    int zone_ = 0;
+    LineFrame frame_;
     double lineConvergence_ = 0.0;
-    // The line's northing for the converter's inverse near it.
-    CUtmConverter::GridReference lineReference_;
 public:
     // Turns the heading into the grid's frame (on by default).
     void SetConvergenceCorrection(bool on) { convergenceCorrection_ = on; }

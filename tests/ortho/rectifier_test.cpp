@@ -279,6 +279,8 @@ TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
     for (const QString &ext : trio)
         ASSERT_TRUE(QFile::copy(raster + ext, raster + QStringLiteral("_path") + ext));
     QMap<int, QMap<QString, QString>> products;
+    QMap<int, QVector<double>> boxes;
+    QMap<int, int> tracedAhead;
     // 3: two threads, the second let in only from the second block of lines on.
     QList<bool> asked;
     for (int variant : {1, 2, 3}) {
@@ -303,6 +305,10 @@ TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
         rect.SetOutputDirectory(out);
         rect.Process();
         ASSERT_EQ(rect.GetOutcome(), CRectifiedStripChart::Produced);
+        QVector<double> box(4);
+        rect.GetBoundingBox(&box[0], &box[1], &box[2], &box[3]);
+        boxes[variant] = box;
+        tracedAhead[variant] = rect.LinesTracedAhead();
         for (const QString &path : rect.Products()) {
             QFile f(path);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -313,7 +319,14 @@ TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
     }
     EXPECT_EQ(products[1].size(), 6);
     EXPECT_EQ(asked, (QList<bool>{true, true, false}));
+    // One thread traces every line as it comes; two trace ahead, the gated
+    // run only once its second thread was let in (after 256 lines).
+    EXPECT_EQ(tracedAhead[1], 0);
+    EXPECT_GT(tracedAhead[2], 256);
+    EXPECT_GT(tracedAhead[3], 0);
+    EXPECT_LE(tracedAhead[3], 400 - 256);
     for (int variant : {2, 3}) {
+        EXPECT_EQ(boxes[1], boxes[variant]) << variant;
         EXPECT_EQ(products[1].keys(), products[variant].keys());
         for (const QString &name : products[1].keys())
             EXPECT_TRUE(products[1][name] == products[variant][name]) << variant << " " << name.toStdString();
