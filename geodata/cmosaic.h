@@ -17,9 +17,9 @@
 // caller's included; the outputs are the same whatever their number). Both
 // outputs are rebuilt from all passes every time, each written under a
 // temporary name and put in place only when whole (earlier outputs stay on
-// a full disk). The picture gets a
-// world file and the coordinate system (".prj", and a GDAL auxiliary file)
-// beside it; the heat points a ".prj" (geographic, on the passes' datum).
+// a full disk). The picture gets a world file and the coordinate system
+// (".prj", and a GDAL auxiliary file) beside it; the heat points a ".prj"
+// (geographic, on the passes' datum).
 // Nothing is shown to the user; Saved() and Error() tell
 // a caller how it went.
 #include "datasource/cutmconverter.h"
