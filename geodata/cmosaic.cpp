@@ -15,10 +15,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -259,6 +263,168 @@ QString cutAtLast(const QString &s)
     return i < 0 ? s : s.left(i);
 }
 
+// Ortho rows go onto the picture in stretches of this many rows: each
+// stretch is placed (its picture positions worked out) on its own, on any
+// thread, and painted in pass and row order.
+constexpr qint64 kStretchRows = 64;
+
+// One ortho pixel's place on the picture and its value.
+struct PlacedPixel {
+    quint16 u, v;
+    uchar value;
+};
+
+struct PlacedStretch {
+    // Room for every data pixel of a stretch, 'placed' of them used.
+    std::unique_ptr<PlacedPixel[]> pixels =
+        std::make_unique<PlacedPixel[]>(std::size_t(kStretchRows) * (kLastDataColumn - kFirstDataColumn + 1));
+    std::size_t placed = 0;
+    // Fire pixels of a pass without a record, on the pass's datum.
+    std::vector<firepoints::FirePixel> fires;
+    bool cut = false;    // a row could not be read: the pass ends there
+    bool lost = false;   // a helper thread could not place it
+};
+
+// What a placing thread keeps from one stretch to the next.
+struct Placer {
+    CUtmConverter converter;
+    std::unique_ptr<QFile> file;
+    int input = -1;   // the input 'file' reads
+    std::vector<uchar> row = std::vector<uchar>(kRowBytes);
+    std::vector<double> rowX, rowY;
+    std::vector<char> rowInterpolated;
+};
+
+// The positions of one ortho row on the picture's meridian, from columns c0
+// to c1: exact ones, and interpolated ones (flagged).
+void reprojectRow(Placer &placer, int c0, int c1, const std::function<void(int, double *, double *)> &exact)
+{
+    // Across a few ortho cells the change of meridian is as good as
+    // straight: the positions between exactly reprojected ones are
+    // interpolated, where the exact middle of the stretch shows they may be
+    // (within a millimetre).
+    constexpr int kStep = 16;
+    constexpr double kTolerance = 1e-3;
+    std::vector<double> &rowX_ = placer.rowX;
+    std::vector<double> &rowY_ = placer.rowY;
+    std::vector<char> &rowInterpolated_ = placer.rowInterpolated;
+    rowX_.resize(kRowBytes);
+    rowY_.resize(kRowBytes);
+    rowInterpolated_.assign(kRowBytes, 0);
+    exact(c0, &rowX_[size_t(c0)], &rowY_[size_t(c0)]);
+    for (int a = c0; a < c1;) {
+        const int b = std::min(a + kStep, c1);
+        exact(b, &rowX_[size_t(b)], &rowY_[size_t(b)]);
+        const double xa = rowX_[size_t(a)], ya = rowY_[size_t(a)];
+        const double xb = rowX_[size_t(b)], yb = rowY_[size_t(b)];
+        bool straight = b - a > 1;
+        if (straight) {
+            const int mid = (a + b) / 2;
+            double xm, ym;
+            exact(mid, &xm, &ym);
+            const double t = double(mid - a) / double(b - a);
+            straight = std::fabs(xa + (xb - xa) * t - xm) < kTolerance && std::fabs(ya + (yb - ya) * t - ym) < kTolerance;
+        }
+        for (int c = a + 1; c < b; ++c) {
+            if (straight) {
+                const double t = double(c - a) / double(b - a);
+                rowX_[size_t(c)] = xa + (xb - xa) * t;
+                rowY_[size_t(c)] = ya + (yb - ya) * t;
+                rowInterpolated_[size_t(c)] = 1;
+            } else {
+                exact(c, &rowX_[size_t(c)], &rowY_[size_t(c)]);
+            }
+        }
+        a = b;
+    }
+}
+
+// Places stretches 0..count-1 on up to 'threads' threads (this one
+// included) and hands each to 'paint' on this thread, in order. Only a few
+// placed stretches wait at any time. The placer number tells a thread's
+// own Placer (0 is this thread's).
+void placeInOrder(std::size_t count, int threads,
+                  const std::function<void(int placer, std::size_t item, PlacedStretch &out)> &place,
+                  const std::function<void(std::size_t item, PlacedStretch &placed)> &paint)
+{
+    const std::size_t window = threads > 1 ? 4 * std::size_t(threads) : 1;
+    std::vector<PlacedStretch> ready(window);
+    std::vector<char> done(count, 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0;      // first stretch not yet taken
+    std::size_t painted = 0;   // stretches painted
+    bool stop = false;
+    auto placeNext = [&](int placer, std::unique_lock<std::mutex> &lock) {
+        const std::size_t item = next++;
+        PlacedStretch &out = ready[item % window];
+        lock.unlock();
+        if (placer == 0) {
+            place(0, item, out);
+        } else {
+            try {
+                place(placer, item, out);
+            } catch (const std::exception &) {
+                out.lost = true;   // placed again on this thread when its turn comes
+            }
+        }
+        lock.lock();
+        done[item] = 1;
+        changed.notify_all();
+    };
+    auto helper = [&](int placer) {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return stop || next >= count || next < painted + window; });
+            if (stop || next >= count)
+                return;
+            placeNext(placer, lock);
+        }
+    };
+    std::vector<std::thread> helpers;
+    // However this ends, the helpers are told and waited for.
+    struct Joiner {
+        std::vector<std::thread> &helpers;
+        std::mutex &mutex;
+        std::condition_variable &changed;
+        bool &stop;
+        ~Joiner()
+        {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stop = true;
+            }
+            changed.notify_all();
+            for (std::thread &t : helpers)
+                t.join();
+        }
+    } joiner{helpers, mutex, changed, stop};
+    for (int t = 1; t < threads && count > 1; ++t) {
+        try {
+            helpers.emplace_back(helper, t);
+        } catch (const std::system_error &) {
+            break;   // no more threads to be had: fewer do the work
+        }
+    }
+    for (std::size_t item = 0; item < count; ++item) {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!done[item]) {
+            if (next < count && next < painted + window)
+                placeNext(0, lock);
+            else
+                changed.wait(lock);
+        }
+        lock.unlock();
+        PlacedStretch &placed = ready[item % window];
+        if (placed.lost)
+            place(0, item, placed);
+        paint(item, placed);
+        lock.lock();
+        painted = item + 1;
+        changed.notify_all();
+    }
+}
+
 } // namespace
 
 QString CMosaic::MissionBaseName(const QString &path)
@@ -285,7 +451,8 @@ int CMosaic::FirePointCount() const
     return n;
 }
 
-CMosaic::CMosaic(const QString &path, bool clusters)
+CMosaic::CMosaic(const QString &path, bool clusters, int threads)
+    : threads_(std::clamp(threads, 1, 16))
 {
     passName_.clear();
     const QFileInfo info(path);
@@ -625,46 +792,90 @@ void CMosaic::BuildMosaic()
     // Positions of passes without a fire pixel record go to WGS 84 through
     // the Alaska grids when they are on NAD27.
     std::unique_ptr<CNadcon> nadcon;
-    std::vector<uchar> row(kRowBytes);
     // The picture's grid is north-up: its pixel position is CBil's
     // GeoToPixel without the rotation, worked out here for every ortho
     // pixel (the same arithmetic, the same floats).
     const BilHeader &gh = grid.Header();
     const bool northUp = gh.rotation == 0.0;
-    auto toPixel = [&](double x, double y, double *u, double *v) {
+    auto toPixel = [&grid, northUp, left = gh.left, xdim = gh.xdim, top = gh.top, bottom = gh.bottom,
+                    ydim = gh.ydim, rowsRunDown = gh.rowsRunDown](double x, double y, double *u, double *v) {
         if (!northUp) {
             grid.GeoToPixel(x, y, u, v);
             return;
         }
-        *u = float((x - gh.left) / gh.xdim);
-        *v = float(gh.rowsRunDown ? (gh.top - y) / gh.ydim : (y - gh.bottom) / gh.ydim);
+        *u = float((x - left) / xdim);
+        *v = float(rowsRunDown ? (top - y) / ydim : (y - bottom) / ydim);
     };
-    uchar *const bits = image.bits();
-    const qsizetype bytesPerLine = image.bytesPerLine();
-    for (int input = 0; input < inputs_.size(); ++input) {
-        const QString &in = inputs_[input];
-        firepoints::RunRecord &run = runs_[size_t(input)];
-        QFile file(in);
+
+    // The readable passes, in input order, and their stretches of rows (at
+    // least one each, maybe empty: painting a pass's first stretch starts
+    // the pass).
+    struct Pass {
+        int input = 0;
         OrthoHeader h;
-        if (!file.open(QIODevice::ReadOnly) || !readOrthoHeader(file, &h))
+        bool fieldsKnown = true;
+        bool reproject = false;
+        int inputMeridian = 0;
+        bool cut = false;   // a row could not be read
+    };
+    struct Stretch {
+        std::size_t pass;
+        qint64 first, end;
+    };
+    std::vector<Pass> passes;
+    std::vector<Stretch> stretches;
+    for (int input = 0; input < inputs_.size(); ++input) {
+        QFile file(inputs_.at(input));
+        Pass p;
+        if (!file.open(QIODevice::ReadOnly) || !readOrthoHeader(file, &p.h))
             continue;
-        passName_ = PassName(in);
-        if (run.fieldsKnown)
-            for (const firepoints::FirePixel &p : run.pixels)
-                AddHeatPoint(run, p);
-        else {
-            run.datum = heatDatum;
-            if (heatDatum == 1 && !nadcon)
-                nadcon = std::make_unique<CNadcon>();
+        p.input = input;
+        p.fieldsKnown = runs_[size_t(input)].fieldsKnown;
+        p.reproject = differ(p.h.meridian, m);
+        p.inputMeridian = int(std::trunc(p.h.meridian));
+        const qint64 lastRow = qMin<qint64>(qint64(p.h.height) - 1, p.h.rowsInFile);
+        qint64 first = 0;
+        do {
+            const qint64 end = qMax<qint64>(first, qMin(first + kStretchRows, lastRow));
+            stretches.push_back({passes.size(), first, end});
+            first = end;
+        } while (first < lastRow);
+        passes.push_back(p);
+    }
+
+    std::vector<Placer> placers(static_cast<std::size_t>(threads_));
+    for (Placer &placer : placers)
+        placer.converter = converter_;
+    // Places the rows of a stretch, handing each pixel that lands on the
+    // picture to pixelAt(u, v, value) and each fire pixel of a pass without
+    // a record to fireAt; false when a row could not be read.
+    auto placeRows = [&](int placerNumber, std::size_t item, auto &&pixelAt, auto &&fireAt) -> bool {
+        // Kept here, where the picture's bytes cannot alias them.
+        Placer &placer = placers[size_t(placerNumber)];
+        const Stretch &stretch = stretches[item];
+        const Pass &pass = passes[stretch.pass];
+        const OrthoHeader h = pass.h;
+        const bool reproject = pass.reproject;
+        const bool fieldsKnown = pass.fieldsKnown;
+        const int inputMeridian = pass.inputMeridian;
+        const int pictureCols = cols, pictureRows = rows;
+        const auto toPicture = toPixel;
+        if (stretch.first == stretch.end)
+            return true;
+        if (placer.input != pass.input) {
+            placer.file = std::make_unique<QFile>(inputs_.at(pass.input));
+            placer.input = pass.input;
+            if (!placer.file->open(QIODevice::ReadOnly))
+                placer.file.reset();
         }
-        const bool reproject = differ(h.meridian, m);
-        const int inputMeridian = int(std::trunc(h.meridian));
-        if (!file.seek(8))
-            continue;
-        const qint64 lastRow = qMin<qint64>(qint64(h.height) - 1, h.rowsInFile);
-        for (qint64 k = 0; k < lastRow; ++k) {
-            if (file.read(reinterpret_cast<char *>(row.data()), kRowBytes) != kRowBytes)
-                break;
+        if (!placer.file || !placer.file->seek(8 + stretch.first * kRowBytes))
+            return false;
+        QFile &file = *placer.file;
+        CUtmConverter &converter = placer.converter;
+        const std::vector<uchar> &row = placer.row;
+        for (qint64 k = stretch.first; k < stretch.end; ++k) {
+            if (file.read(reinterpret_cast<char *>(placer.row.data()), kRowBytes) != kRowBytes)
+                return false;
             auto isData = [&](int c) { return row[c] != 0 && row[c] != 100 && row[c] != 254; };
             int c0 = kFirstDataColumn;
             while (c0 <= kLastDataColumn && !isData(c0))
@@ -679,71 +890,134 @@ void CMosaic::BuildMosaic()
                 h.model(c, rowY, x, y);
                 double lat, lon, n, e;
                 std::int32_t zone;
-                converter_.SetCentralMeridian(inputMeridian);
-                converter_.UtmToLatLon(*y, *x, 0, &lat, &lon, reprojectDatum);
-                converter_.SetCentralMeridian(int(m));
-                converter_.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
+                converter.SetCentralMeridian(inputMeridian);
+                converter.UtmToLatLon(*y, *x, 0, &lat, &lon, reprojectDatum);
+                converter.SetCentralMeridian(int(m));
+                converter.LatLonToUtm(lat, lon, &n, &e, &zone, reprojectDatum);
                 *x = e;
                 *y = n;
             };
             if (reproject)
-                reprojectRow(c0, c1, reprojectExact);
+                reprojectRow(placer, c0, c1, reprojectExact);
+            const double *const reprojectedX = placer.rowX.data();
+            const double *const reprojectedY = placer.rowY.data();
+            const char *const interpolated = placer.rowInterpolated.data();
             for (int c = c0; c <= c1; ++c) {
                 double x, y;
                 if (reproject) {
-                    x = rowX_[size_t(c)];
-                    y = rowY_[size_t(c)];
+                    x = reprojectedX[c];
+                    y = reprojectedY[c];
                 } else {
                     h.model(c, rowY, &x, &y);
                 }
                 double u, v;
-                toPixel(x, y, &u, &v);
+                toPicture(x, y, &u, &v);
                 // An interpolated position decides the pixel only when it is
                 // clear of the pixel's edges by far more than it can be off.
-                if (reproject && rowInterpolated_[size_t(c)] && (nearEdge(u) || nearEdge(v))) {
+                if (reproject && interpolated[c] && (nearEdge(u) || nearEdge(v))) {
                     reprojectExact(c, &x, &y);
-                    toPixel(x, y, &u, &v);
+                    toPicture(x, y, &u, &v);
                 }
                 const double pu = std::trunc(u + 0.5), pv = std::trunc(v + 0.5);
-                if (!(pu >= 0 && pv >= 0 && pu < cols && pv < rows))
+                if (!(pu >= 0 && pv >= 0 && pu < pictureCols && pv < pictureRows))
                     continue;
                 const uchar value = row[c];
-                if (value == 255 && !run.fieldsKnown) {
+                if (value == 255 && !fieldsKnown) {
                     // The heat point lies at its pixel's centre.
                     double hx, hy;
                     firepoints::FirePixel p;
                     h.model(c + 0.5, k + 0.5, &hx, &hy);
                     if (reproject)
-                        converter_.SetCentralMeridian(inputMeridian);
-                    converter_.UtmToLatLon(hy, hx, 0, &p.lat, &p.lon, heatDatum);
+                        converter.SetCentralMeridian(inputMeridian);
+                    converter.UtmToLatLon(hy, hx, 0, &p.lat, &p.lon, heatDatum);
                     if (reproject)
-                        converter_.SetCentralMeridian(int(m));
-                    p.wgsLat = p.lat;
-                    p.wgsLon = p.lon;
-                    if (nadcon)
-                        nadcon->ShiftToNavDatum(p.lat, p.lon, &p.wgsLat, &p.wgsLon);
-                    run.pixels.push_back(p);
-                    AddHeatPoint(run, p);
+                        converter.SetCentralMeridian(int(m));
+                    fireAt(p);
                 }
-                uchar *px = bits + bytesPerLine * qsizetype(pv) + 3 * int(pu);
-                // Fire always shows, also where an earlier pass painted
-                // white (its coldest values); greys never change a pixel
-                // whose red is full (fire or white).
-                if (value == 255) {
-                    px[0] = 255;
-                    px[1] = 0;
-                    px[2] = 0;
-                    continue;
-                }
-                if (px[0] == 255)
-                    continue;
-                uchar s = shade[value];
-                if (px[0] != kGrey)
-                    s = uchar((px[0] + s) / 2);
-                px[0] = px[1] = px[2] = s;
+                pixelAt(quint16(pu), quint16(pv), value);
             }
         }
+        return true;
+    };
+
+    uchar *const bits = image.bits();
+    const qsizetype bytesPerLine = image.bytesPerLine();
+    auto paintPixel = [bits, bytesPerLine, &shade](quint16 u, quint16 v, uchar value) {
+        uchar *px = bits + bytesPerLine * qsizetype(v) + 3 * int(u);
+        // Fire always shows, also where an earlier pass painted
+        // white (its coldest values); greys never change a pixel
+        // whose red is full (fire or white).
+        if (value == 255) {
+            px[0] = 255;
+            px[1] = 0;
+            px[2] = 0;
+            return;
+        }
+        if (px[0] == 255)
+            return;
+        uchar s = shade[value];
+        if (px[0] != kGrey)
+            s = uchar((px[0] + s) / 2);
+        px[0] = px[1] = px[2] = s;
+    };
+    // The pass of a stretch, started (its recorded heat points written)
+    // at its first stretch.
+    auto passOf = [&](std::size_t item) -> Pass & {
+        Pass &pass = passes[stretches[item].pass];
+        if (item == 0 || stretches[item - 1].pass != stretches[item].pass) {
+            firepoints::RunRecord &run = runs_[size_t(pass.input)];
+            passName_ = PassName(inputs_.at(pass.input));
+            if (run.fieldsKnown)
+                for (const firepoints::FirePixel &p : run.pixels)
+                    AddHeatPoint(run, p);
+            else {
+                run.datum = heatDatum;
+                if (heatDatum == 1 && !nadcon)
+                    nadcon = std::make_unique<CNadcon>();
+            }
+        }
+        return pass;
+    };
+    auto addFire = [&](const Pass &pass, firepoints::FirePixel p) {
+        firepoints::RunRecord &run = runs_[size_t(pass.input)];
+        p.wgsLat = p.lat;
+        p.wgsLon = p.lon;
+        if (nadcon)
+            nadcon->ShiftToNavDatum(p.lat, p.lon, &p.wgsLat, &p.wgsLon);
+        run.pixels.push_back(p);
+        AddHeatPoint(run, p);
+    };
+    if (threads_ == 1) {
+        // Painted as placed.
+        for (std::size_t item = 0; item < stretches.size(); ++item) {
+            Pass &pass = passOf(item);
+            if (!pass.cut)
+                pass.cut = !placeRows(0, item, paintPixel, [&](const firepoints::FirePixel &p) { addFire(pass, p); });
+        }
+    } else {
+        auto place = [&](int placerNumber, std::size_t item, PlacedStretch &out) {
+            out.placed = 0;
+            out.fires.clear();
+            out.lost = false;
+            out.cut = !placeRows(
+                placerNumber, item,
+                [&out](quint16 u, quint16 v, uchar value) { out.pixels[out.placed++] = {u, v, value}; },
+                [&out](const firepoints::FirePixel &p) { out.fires.push_back(p); });
+        };
+        auto paint = [&](std::size_t item, PlacedStretch &placed) {
+            Pass &pass = passOf(item);
+            if (pass.cut)
+                return;
+            pass.cut = placed.cut;
+            for (const firepoints::FirePixel &p : placed.fires)
+                addFire(pass, p);
+            for (const PlacedPixel *q = placed.pixels.get(), *end = q + placed.placed; q != end; ++q)
+                paintPixel(q->u, q->v, q->value);
+        };
+        placeInOrder(stretches.size(), threads_, place, paint);
     }
+    for (Placer &placer : placers)
+        placer.file.reset();
 
     DrawGeoOverlays(grid, image);
 
@@ -765,45 +1039,6 @@ void CMosaic::BuildMosaic()
     if (!CloseHeatFiles()) {
         saved_ = false;
         error_ = QStringLiteral("cannot write the heat point files beside %1").arg(outputPath_);
-    }
-}
-
-void CMosaic::reprojectRow(int c0, int c1, const std::function<void(int, double *, double *)> &exact)
-{
-    // Across a few ortho cells the change of meridian is as good as
-    // straight: the positions between exactly reprojected ones are
-    // interpolated, where the exact middle of the stretch shows they may be
-    // (within a millimetre).
-    constexpr int kStep = 16;
-    constexpr double kTolerance = 1e-3;
-    rowX_.resize(kRowBytes);
-    rowY_.resize(kRowBytes);
-    rowInterpolated_.assign(kRowBytes, 0);
-    exact(c0, &rowX_[size_t(c0)], &rowY_[size_t(c0)]);
-    for (int a = c0; a < c1;) {
-        const int b = std::min(a + kStep, c1);
-        exact(b, &rowX_[size_t(b)], &rowY_[size_t(b)]);
-        const double xa = rowX_[size_t(a)], ya = rowY_[size_t(a)];
-        const double xb = rowX_[size_t(b)], yb = rowY_[size_t(b)];
-        bool straight = b - a > 1;
-        if (straight) {
-            const int mid = (a + b) / 2;
-            double xm, ym;
-            exact(mid, &xm, &ym);
-            const double t = double(mid - a) / double(b - a);
-            straight = std::fabs(xa + (xb - xa) * t - xm) < kTolerance && std::fabs(ya + (yb - ya) * t - ym) < kTolerance;
-        }
-        for (int c = a + 1; c < b; ++c) {
-            if (straight) {
-                const double t = double(c - a) / double(b - a);
-                rowX_[size_t(c)] = xa + (xb - xa) * t;
-                rowY_[size_t(c)] = ya + (yb - ya) * t;
-                rowInterpolated_[size_t(c)] = 1;
-            } else {
-                exact(c, &rowX_[size_t(c)], &rowY_[size_t(c)]);
-            }
-        }
-        a = b;
     }
 }
 

@@ -13,11 +13,13 @@
 // with only the position and the pass. With clusters set, also one point
 // per connected fire cluster ("<mission>_FireClusters.*").
 //
-// The whole build runs in the constructor. Both outputs are rebuilt from all
-// passes every time, each written under a temporary name and put in place
-// only when whole (earlier outputs stay on a full disk). The picture gets a
-// world file and the coordinate system (".prj", and a GDAL auxiliary file)
-// beside it; the heat points a ".prj" (geographic, on the passes' datum).
+// The whole build runs in the constructor, on up to `threads` threads (the
+// caller's included; the outputs are the same whatever their number). Both
+// outputs are rebuilt from all passes every time, each written under a
+// temporary name and put in place only when whole (earlier outputs stay on
+// a full disk). The picture gets a world file and the coordinate system
+// (".prj", and a GDAL auxiliary file) beside it; the heat points a ".prj"
+// (geographic, on the passes' datum).
 // Nothing is shown to the user; Saved() and Error() tell
 // a caller how it went.
 #include "datasource/cutmconverter.h"
@@ -38,7 +40,7 @@ class CBil;
 
 class CMosaic {
 public:
-    explicit CMosaic(const QString &path, bool clusters = false);
+    explicit CMosaic(const QString &path, bool clusters = false, int threads = 1);
     ~CMosaic();
     CMosaic(const CMosaic &) = delete;
     CMosaic &operator=(const CMosaic &) = delete;
@@ -105,11 +107,7 @@ private:
     int clusterCount_ = 0;
     bool heatWritten_ = false;
 
-    // The positions of one ortho row on the picture's meridian, from
-    // columns c0 to c1: exact ones, and interpolated ones (flagged).
-    void reprojectRow(int c0, int c1, const std::function<void(int column, double *x, double *y)> &exact);
-    std::vector<double> rowX_, rowY_;
-    std::vector<char> rowInterpolated_;
+    int threads_ = 1;
 
     // The heat point record being made, and the texts of its run.
     std::string record_;

@@ -891,7 +891,7 @@ bool CRectifiedStripChart::MainPass()
     // With two threads the lines are traced ahead, by the second thread
     // while the gate allows it.
     linesTracedAhead_ = 0;
-    std::unique_ptr<TraceAhead> ahead(threads_ > 1 ? new TraceAhead(*this) : nullptr);
+    std::unique_ptr<TraceAhead> ahead(threads_ > 1 ? new TraceAhead(*this, !gate_) : nullptr);
     constexpr int kGateLines = 256;
     int gateLines = 0;
     int lineNumber = -1;   // of the surveyed lines

@@ -144,9 +144,9 @@ bool LogProductChain::ExtractElevation(double west, double north, double east, d
     return true;
 }
 
-void LogProductChain::BuildMosaic(const QString &logPath, LogOutcome *result)
+void LogProductChain::BuildMosaic(const QString &logPath, LogOutcome *result, int threads)
 {
-    auto mosaic = std::make_unique<CMosaic>(logPath);
+    auto mosaic = std::make_unique<CMosaic>(logPath, false, threads);
     result->mosaicSaved = mosaic->Saved();
     result->mosaicPath = mosaic->OutputPath();
     if (!mosaic->FirePointsBase().isEmpty())

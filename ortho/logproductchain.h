@@ -114,8 +114,9 @@ public:
     // rectifier opens; false with the outcome's status and reason set.
     static bool ExtractElevation(double west, double north, double east, double south, const QString &elevationName,
                                  LogOutcome *outcome);
-    // The mission mosaic and heat points of the log's folder.
-    static void BuildMosaic(const QString &logPath, LogOutcome *outcome);
+    // The mission mosaic and heat points of the log's folder, built on up to
+    // `threads` threads.
+    static void BuildMosaic(const QString &logPath, LogOutcome *outcome, int threads = 1);
     // RunAncillary(1, [base name of the log]).
     static int RunScript(const QString &logPath);
 

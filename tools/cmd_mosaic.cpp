@@ -16,8 +16,11 @@ int run(const Invocation &in)
     if (!info.absoluteDir().exists())
         return in.error(QStringLiteral("%1: the folder does not exist")
                             .arg(QDir::toNativeSeparators(info.absolutePath())));
+    long long threads = 1;
+    if (!in.optInt(QStringLiteral("threads"), 1, &threads, 1, 16))
+        return kUsage;
     const QString base = CMosaic::MissionBaseName(path);
-    CMosaic mosaic(info.absoluteFilePath(), in.has(QStringLiteral("clusters")));
+    CMosaic mosaic(info.absoluteFilePath(), in.has(QStringLiteral("clusters")), int(threads));
     QTextStream &o = in.out();
     for (const QString &input : mosaic.Inputs())
         o << "input: " << QDir::toNativeSeparators(input) << "\n";
@@ -40,7 +43,7 @@ int run(const Invocation &in)
 
 const bool registered = registerCommand(
     {QStringLiteral("mosaic"), QStringLiteral("Build the mission mosaic and heat points of a log folder"),
-     QStringLiteral("LOG [--clusters]"),
+     QStringLiteral("LOG [--clusters] [--threads N]"),
      QStringLiteral("Combines every MISSION_*_ortho.tif beside LOG (MISSION: LOG's name cut before its last\n"
                     "\"_\") into MISSION_mosaic.jpg with the vertices of GeoData/highways, interst and hydrolin\n"
                     "(under the current folder) drawn over it, and writes one point per fire pixel to\n"
@@ -49,6 +52,8 @@ const bool registered = registerCommand(
                     "platform and product version, go to MISSION_FirePoints.geojson, .kml and .csv\n"
                     "(WGS 84 longitude/latitude)."),
      {{QStringLiteral("clusters"), QString(),
-       QStringLiteral("also one point per connected fire cluster in MISSION_FireClusters.geojson, .kml, .csv")}},
+       QStringLiteral("also one point per connected fire cluster in MISSION_FireClusters.geojson, .kml, .csv")},
+      {QStringLiteral("threads"), QStringLiteral("N"),
+       QStringLiteral("threads to build with (default 1); the files are the same whatever N")}},
      1, 1, run});
 } // namespace

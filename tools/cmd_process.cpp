@@ -735,7 +735,8 @@ int runProcess(const Invocation &in)
             continue;
         progress.batch(QStringLiteral("%1: mosaic").arg(QFileInfo(m).completeBaseName()));
         LogOutcome mosaic;
-        LogProductChain::BuildMosaic(logs[i].path, &mosaic);
+        // Every child has ended: the mosaic takes up to two of the cores.
+        LogProductChain::BuildMosaic(logs[i].path, &mosaic, int(std::min<long long>(jobs, 2)));
         mosaics.insert(m, mosaic);
     }
     for (LogEntry &l : logs)

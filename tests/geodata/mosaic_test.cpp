@@ -531,3 +531,86 @@ TEST(Mosaic, HeatRecordsHoldTheFieldsAsTheLibraryWritesThem)
     DBFClose(ref);
     DBFClose(made);
 }
+
+TEST(Mosaic, TwoThreadsWriteTheSameFilesAsOne)
+{
+    // Missions of several hundred rows a pass, each built on one thread and
+    // on two from copies of the same inputs: every file must match.
+    auto shades = [](int c, int r) -> uchar {
+        if (c < 33 || c > 1632)
+            return 0;
+        return (c > 600 && c < 630 && r > 40 && r < 140) ? 255 : uchar((c * 7 + r * 3) % 250 + 1);
+    };
+    auto record = [](const QString &dir, const QString &run, int points) {
+        firepoints::RunRecord rec;
+        rec.log = run + QStringLiteral(".plf");
+        rec.pass = run.section(QLatin1Char('_'), -1);
+        rec.cellM = 25.4;
+        for (int i = 0; i < points; ++i) {
+            firepoints::FirePixel p;
+            p.lat = p.wgsLat = 40.6 + i * 1e-4;
+            p.lon = p.wgsLon = -117.2 + (i % 7) * 1e-4;
+            p.timeMs = 1721053920000 + i * 40;
+            p.line = i;
+            p.sample = i % 1680;
+            rec.pixels.push_back(p);
+        }
+        ASSERT_TRUE(firepoints::WriteRun(firepoints::RunFileName(dir + QLatin1Char('/') + run), rec));
+    };
+    CUtmConverter a, b;
+    a.SetCentralMeridian(117);
+    b.SetCentralMeridian(118);
+    double lat, lon, n118, e118;
+    std::int32_t zone;
+    a.UtmToLatLon(kN0 + 2000, kE0 + 3000, 0, &lat, &lon, 2);
+    b.LatLonToUtm(lat, lon, &n118, &e118, &zone, 2);
+    const struct {
+        const char *name;
+        std::function<void(const QString &)> write;
+    } cases[] = {
+        {"overlapping passes, points from the pictures",
+         [&](const QString &dir) {
+             writeOrtho(dir, QStringLiteral("M_1_ortho"), 350, shades);
+             writeOrtho(dir, QStringLiteral("M_2_ortho"), 300, block(180, 255, 200, 220, 10, 130), -117.0,
+                        kE0 + 1500, kN0 + 2500);
+         }},
+        {"a pass on another meridian",
+         [&](const QString &dir) {
+             writeOrtho(dir, QStringLiteral("M_1_ortho"), 260, shades);
+             writeOrtho(dir, QStringLiteral("M_2_ortho"), 330, shades, -118.0, e118, n118);
+         }},
+        {"recorded passes beside one without a record",
+         [&](const QString &dir) {
+             writeOrtho(dir, QStringLiteral("M_1_ortho"), 200, shades);
+             record(dir, QStringLiteral("M_1"), 300);
+             writeOrtho(dir, QStringLiteral("M_2_ortho"), 280, block(90, 255, 900, 920, 60, 180));
+             writeOrtho(dir, QStringLiteral("M_3_ortho"), 150, shades, -117.0, kE0 - 2000, kN0 + 1000);
+             record(dir, QStringLiteral("M_3"), 40);
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString one = folder(QStringLiteral("threads1")), two = folder(QStringLiteral("threads2"));
+        QDir(one).removeRecursively();
+        QDir(two).removeRecursively();
+        QDir().mkpath(two);
+        c.write(one);
+        for (const QString &name : QDir(one).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::copy(one + QLatin1Char('/') + name, two + QLatin1Char('/') + name));
+        int points[2] = {};
+        for (int threads : {1, 2}) {
+            CMosaic m((threads == 1 ? one : two) + QStringLiteral("/M_1.plf"), true, threads);
+            ASSERT_TRUE(m.Saved()) << m.Error().toStdString();
+            points[threads - 1] = m.HeatPointCount();
+        }
+        EXPECT_GT(points[0], 0);
+        EXPECT_EQ(points[1], points[0]);
+        const QStringList names = QDir(one).entryList(QDir::Files, QDir::Name);
+        ASSERT_EQ(QDir(two).entryList(QDir::Files, QDir::Name), names);
+        for (const QString &name : names) {
+            QFile f1(one + QLatin1Char('/') + name), f2(two + QLatin1Char('/') + name);
+            ASSERT_TRUE(f1.open(QIODevice::ReadOnly) && f2.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(f1.readAll() == f2.readAll()) << name.toStdString();
+        }
+    }
+}
