@@ -787,9 +787,9 @@ const bool registered = registerCommand(
                     "each log's products, in log order. Exit status 1 names every log that failed; the others\n"
                     "are still processed.\n"
                     "--jobs N is the number of cores to use, as with make -j: up to N logs are processed side by\n"
-                    "side, and a log's orthorectification takes a second core whenever one is free (so the last\n"
-                    "log of a batch uses the cores the others have left). With --jobs 1 everything runs on one\n"
-                    "core. The products are the same whatever N."),
+                    "side, a log's desmoke and orthorectification take a second core whenever one is free (so the\n"
+                    "last log of a batch uses the cores the others have left), and the mosaic is built on two\n"
+                    "cores. With --jobs 1 everything runs on one core. The products are the same whatever N."),
      {{QStringLiteral("jobs"), QStringLiteral("N"), QStringLiteral("cores to use (default 1)")},
       {QStringLiteral("no-script"), QString(), QStringLiteral("do not run the site's script")},
       {QStringLiteral("elevation"), QStringLiteral("METRES"),
