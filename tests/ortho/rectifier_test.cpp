@@ -3,6 +3,7 @@
 #include "datasource/ccindreldsplog.h"
 #include "datasource/coldcurve.h"
 #include "ortho/crectifiedstripchart.h"
+#include "platform/paths.h"
 #include "orthofixtures.h"
 #include "common/testsupport.h"
 
@@ -13,6 +14,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -265,19 +267,70 @@ TEST(OrthoRun, ALineFarAheadOfTheRunNeverReachesOutsideTheGrid)
     EXPECT_GT(ortho.height() * rect.CellSize(), 150 * 1.7);
 }
 
-// The second thread traces half of every line; the products are the same
+// With a second thread lines are traced ahead; the products are the same
 // byte for byte as with one. The run's swath leaves the path's raster
 // (the raster is widened between the passes).
 TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
 {
     SimRun run;
     QString error;
-    ASSERT_TRUE(makeRun(shortRun(QStringLiteral("threads"), 400), &run, &error)) << error.toStdString();
+    RunRecipe recipe = shortRun(QStringLiteral("threads"), 400);
+    double pitLat = 0.0, pitLon = 0.0;
+    recipe.edit = [&](int line, ScanLineRec &r) {
+        if (line == 300) {
+            pitLat = milliArcSecToDeg(r.latitude);
+            pitLon = milliArcSecToDeg(r.longitude);
+        }
+    };
+    ASSERT_TRUE(makeRun(recipe, &run, &error)) << error.toStdString();
     // Both runs start from the path's raster (the first widens it in place).
     const QString raster = run.folder + QStringLiteral("/20240715_1432_Demo");
     const QStringList trio{QStringLiteral(".hdr"), QStringLiteral(".blw"), QStringLiteral(".bil")};
     for (const QString &ext : trio)
         ASSERT_TRUE(QFile::copy(raster + ext, raster + QStringLiteral("_path") + ext));
+    // A pit under the middle of the swath in the DEM tile the widened raster
+    // is cut from (not in the path's raster): lines traced ahead before the
+    // main pass reaches it fell back on a lowest terrain that it lowers, so
+    // they are traced again. The tile is put back afterwards.
+    QString tile;
+    QByteArray tileBytes;
+    for (int index = 1; index < 10 && tile.isEmpty(); ++index) {
+        const QString path = cindrel::mapCDrivePath(QStringLiteral("C:\\demdata\\cd%1\\demimage").arg(index, 2, 10, QLatin1Char('0')));
+        CBil dem;
+        if (!dem.Open(path) || pitLon < dem.GetLeft() || pitLon > dem.GetRight() || pitLat < dem.GetBottom()
+            || pitLat > dem.GetTop())
+            continue;
+        double column = 0.0, row = 0.0;
+        dem.GeoToPixel(pitLon, pitLat, &column, &row);
+        const qint64 rowBytes = dem.GetTotalRowBytes();
+        const bool big = dem.GetByteOrder() == 0;   // "M"
+        dem.Release();
+        tile = path;
+        QFile bil(CBil::BaseName(path) + QStringLiteral(".bil"));
+        ASSERT_TRUE(bil.open(QIODevice::ReadWrite));
+        tileBytes = bil.readAll();
+        QByteArray pitted = tileBytes;
+        for (int r = int(row) - 3; r <= int(row) + 3; ++r)
+            for (int c = int(column) - 3; c <= int(column) + 3; ++c) {
+                uchar *p = reinterpret_cast<uchar *>(pitted.data() + r * rowBytes + c * 2);
+                if (big)
+                    qToBigEndian<qint16>(qint16(qFromBigEndian<qint16>(p) - 600), p);
+                else
+                    qToLittleEndian<qint16>(qint16(qFromLittleEndian<qint16>(p) - 600), p);
+            }
+        ASSERT_TRUE(bil.seek(0) && bil.write(pitted) == pitted.size());
+    }
+    ASSERT_FALSE(tile.isEmpty());
+    struct PutBack {
+        QString path;
+        QByteArray bytes;
+        ~PutBack()
+        {
+            QFile f(CBil::BaseName(path) + QStringLiteral(".bil"));
+            if (f.open(QIODevice::WriteOnly))
+                f.write(bytes);
+        }
+    } putBack{tile, tileBytes};
     QMap<int, QMap<QString, QString>> products;
     QMap<int, QVector<double>> boxes;
     QMap<int, int> tracedAhead;
@@ -319,11 +372,13 @@ TEST(OrthoRun, TwoThreadsMakeTheSameProductsAsOne)
     }
     EXPECT_EQ(products[1].size(), 6);
     EXPECT_EQ(asked, (QList<bool>{true, true, false}));
-    // One thread traces every line as it comes; two trace ahead, the gated
-    // run only once its second thread was let in (after 256 lines).
+    // One thread traces every line as it comes. Two trace ahead, the gated
+    // run only once its second thread was let in (after 256 lines); the
+    // lines after the pit's first samples that were traced before them are
+    // traced again.
     EXPECT_EQ(tracedAhead[1], 0);
-    EXPECT_GT(tracedAhead[2], 256);
-    EXPECT_GT(tracedAhead[3], 0);
+    EXPECT_GT(tracedAhead[2], 200);
+    EXPECT_LT(tracedAhead[2], 400);
     EXPECT_LE(tracedAhead[3], 400 - 256);
     for (int variant : {2, 3}) {
         EXPECT_EQ(boxes[1], boxes[variant]) << variant;
