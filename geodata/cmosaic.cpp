@@ -305,18 +305,18 @@ void reprojectRow(Placer &placer, int c0, int c1, const std::function<void(int, 
     // (within a millimetre).
     constexpr int kStep = 16;
     constexpr double kTolerance = 1e-3;
-    std::vector<double> &rowX_ = placer.rowX;
-    std::vector<double> &rowY_ = placer.rowY;
-    std::vector<char> &rowInterpolated_ = placer.rowInterpolated;
-    rowX_.resize(kRowBytes);
-    rowY_.resize(kRowBytes);
-    rowInterpolated_.assign(kRowBytes, 0);
-    exact(c0, &rowX_[size_t(c0)], &rowY_[size_t(c0)]);
+    std::vector<double> &rowX = placer.rowX;
+    std::vector<double> &rowY = placer.rowY;
+    std::vector<char> &rowInterpolated = placer.rowInterpolated;
+    rowX.resize(kRowBytes);
+    rowY.resize(kRowBytes);
+    rowInterpolated.assign(kRowBytes, 0);
+    exact(c0, &rowX[size_t(c0)], &rowY[size_t(c0)]);
     for (int a = c0; a < c1;) {
         const int b = std::min(a + kStep, c1);
-        exact(b, &rowX_[size_t(b)], &rowY_[size_t(b)]);
-        const double xa = rowX_[size_t(a)], ya = rowY_[size_t(a)];
-        const double xb = rowX_[size_t(b)], yb = rowY_[size_t(b)];
+        exact(b, &rowX[size_t(b)], &rowY[size_t(b)]);
+        const double xa = rowX[size_t(a)], ya = rowY[size_t(a)];
+        const double xb = rowX[size_t(b)], yb = rowY[size_t(b)];
         bool straight = b - a > 1;
         if (straight) {
             const int mid = (a + b) / 2;
@@ -328,11 +328,11 @@ void reprojectRow(Placer &placer, int c0, int c1, const std::function<void(int, 
         for (int c = a + 1; c < b; ++c) {
             if (straight) {
                 const double t = double(c - a) / double(b - a);
-                rowX_[size_t(c)] = xa + (xb - xa) * t;
-                rowY_[size_t(c)] = ya + (yb - ya) * t;
-                rowInterpolated_[size_t(c)] = 1;
+                rowX[size_t(c)] = xa + (xb - xa) * t;
+                rowY[size_t(c)] = ya + (yb - ya) * t;
+                rowInterpolated[size_t(c)] = 1;
             } else {
-                exact(c, &rowX_[size_t(c)], &rowY_[size_t(c)]);
+                exact(c, &rowX[size_t(c)], &rowY[size_t(c)]);
             }
         }
         a = b;
